@@ -1,0 +1,35 @@
+# The two commands of the README, and the jobs behind them.
+#   make demo   installs, builds and runs the demo on the simulated Live Set
+#   make test   installs, builds with sanitizers and runs every test suite
+JOBS ?= $(shell nproc)
+
+.PHONY: demo test bench fuzz deps release asan clean
+
+deps:
+	scripts/install-deps
+
+release: deps
+	cmake -S . -B build/release -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVANTOREL_TESTS=OFF
+	cmake --build build/release -j$(JOBS)
+
+asan: deps
+	cmake -S . -B build/asan -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG="-g -O1" -DVANTOREL_SANITIZE=ON
+	cmake --build build/asan -j$(JOBS)
+
+demo: release
+	scripts/demo build/release
+
+test: asan
+	scripts/run-tests build/asan
+
+bench: deps
+	cmake -S . -B build/bench -DCMAKE_BUILD_TYPE=Release -DVANTOREL_TESTS=OFF -DVANTOREL_BENCH=ON
+	cmake --build build/bench -j$(JOBS)
+	scripts/run-benchmarks build/bench
+
+fuzz: deps
+	CC=clang CXX=clang++ cmake -S . -B build/fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVANTOREL_TESTS=OFF -DVANTOREL_FUZZ=ON
+	cmake --build build/fuzz -j$(JOBS)
+
+clean:
+	rm -rf build
