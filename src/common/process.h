@@ -36,6 +36,12 @@ struct SpawnOptions {
     std::optional<std::filesystem::path> workingDirectory;
     // The whole environment as "NAME=value"; the caller's when absent.
     std::optional<std::vector<std::string>> environment;
+
+    static SpawnOptions command(std::vector<std::string> arguments) {
+        SpawnOptions options;
+        options.arguments = std::move(arguments);
+        return options;
+    }
 };
 
 struct ExitStatus {
