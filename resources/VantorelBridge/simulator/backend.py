@@ -878,10 +878,10 @@ class SimulatedBackend:
 
     def start_capture(self, bars: int, start: float) -> Change:
         live = self.live
-        if live.playing:
-            raise conflict("TRANSPORT_PLAYING", "Stop the transport in Live before capturing the master.")
         if any(job.status in ("recording", "rendering") for job in self.jobs.values()):
             raise conflict("CAPTURE_RUNNING", "A master capture is already running; wait for it or cancel it.")
+        if live.playing:
+            raise conflict("TRANSPORT_PLAYING", "Stop the transport in Live before capturing the master.")
         now = self.clock()
         job_id = "master_" + secrets.token_hex(16)
         seconds = bars * live.beats_per_bar * 60.0 / live.tempo

@@ -431,14 +431,17 @@ def midi_events(clip: Clip, origin: float, lo: float, hi: float, looping: bool):
 def render_mix(live: LiveSet, roles: list[str], start_beats: float, bars: int,
                sr: int = SAMPLE_RATE, cancelled=lambda: False) -> tuple[list[float], list[float]]:
     """The master of the set over `bars` bars from `start_beats`: MIDI tracks
-    synthesised, audio clips mixed, faders, pans, mutes and solos applied."""
+    synthesised, audio clips mixed, faders, pans, mutes and solos applied.
+    Each clip is rendered once per loop cycle and tiled, as it repeats."""
     beats = bars * live.beats_per_bar
     end = start_beats + beats
     beat_seconds = 60.0 / live.tempo
-    frames = int(round(beats * beat_seconds * sr))
+    per_beat = beat_seconds * sr
+    frames = int(round(beats * per_beat))
     left, right = [0.0] * frames, [0.0] * frames
     soloing = any(track.solo for track in live.tracks)
     cache = VoiceCache()
+    files: dict = {}
     for track, role in zip(live.tracks, roles):
         if cancelled():
             break
@@ -449,42 +452,72 @@ def render_mix(live: LiveSet, roles: list[str], start_beats: float, bars: int,
             continue
         mono = [0.0] * frames
         voice = track_voice(track, role)
-        level = VOICE_LEVEL.get(voice, 0.3)
+        cycles: dict[int, list[float]] = {}
         for clip, origin, lo, hi, looping in _segments(live, track, start_beats, end):
-            if clip.kind == "midi":
-                for at, note, held in midi_events(clip, origin, lo, hi, looping):
-                    buffer = cache.get(voice, note.pitch, held * beat_seconds, note.velocity / 127.0, sr)
-                    mix_into(mono, buffer, int(round((at - start_beats) * beat_seconds * sr)), level)
-            elif clip.file and os.path.isfile(clip.file):
-                _mix_audio(mono, clip, origin, lo, hi, looping, start_beats, live.tempo, sr)
+            if id(clip) not in cycles:
+                cycles[id(clip)] = _clip_cycle(clip, voice, looping, live.tempo, sr, cache, files)
+            cycle = cycles[id(clip)]
+            if not cycle:
+                continue
+            first = max(int(round((lo - start_beats) * per_beat)), 0)
+            last = min(frames, int(round((hi - start_beats) * per_beat)))
+            position = int(round((start_beats + first / per_beat - origin) * per_beat))
+            while first < last:
+                if looping:
+                    position %= len(cycle)
+                elif position >= len(cycle):
+                    break
+                piece = cycle[position:position + (last - first)]
+                mix_into(mono, piece, first)
+                first += len(piece)
+                position += len(piece)
         pan_angle = (track.pan + 1.0) * math.pi / 4.0
-        left_gain, right_gain = gain * math.cos(pan_angle) * math.sqrt(2), gain * math.sin(pan_angle) * math.sqrt(2)
+        left_gain = gain * math.cos(pan_angle) * math.sqrt(2)
+        right_gain = gain * math.sin(pan_angle) * math.sqrt(2)
         left[:] = [a + m * left_gain for a, m in zip(left, mono)]
         right[:] = [a + m * right_gain for a, m in zip(right, mono)]
     return left, right
 
 
-def _mix_audio(mono, clip: Clip, origin, lo, hi, looping, start_beats, tempo, sr):
-    samples, file_sr = read_wav_mono(clip.file)
-    if not samples:
-        return
+def _clip_cycle(clip: Clip, voice: str, looping: bool, tempo: float, sr: int, cache: VoiceCache,
+                files: dict) -> list[float]:
+    """One pass of the clip's loop at the song tempo; tails that ring past
+    the loop end wrap to its start, as they would when it repeats."""
+    per_beat = 60.0 / tempo * sr
+    count = int(round(clip.content_length * per_beat))
+    if count <= 0:
+        return []
+    out = [0.0] * count
+    if clip.kind == "midi":
+        level = VOICE_LEVEL.get(voice, 0.3)
+        for note in clip.notes:
+            if note.mute or not clip.loop_start <= note.start < clip.loop_end:
+                continue
+            held = min(note.duration, clip.loop_end - note.start)
+            buffer = cache.get(voice, note.pitch, held * 60.0 / tempo, note.velocity / 127.0, sr)
+            offset = int(round((note.start - clip.loop_start) * per_beat))
+            mix_into(out, buffer, offset, level)
+            if looping and offset + len(buffer) > count:
+                mix_into(out, buffer[count - offset:], 0, level)
+        return out
+    if not clip.file or not os.path.isfile(clip.file):
+        return []
+    if clip.file not in files:
+        files[clip.file] = read_wav_mono(clip.file)
+    samples, file_sr = files[clip.file]
+    if len(samples) < 2:
+        return []
     gain = db_to_gain(clip.gain_db)
-    beat_seconds = 60.0 / tempo
     # Warped clips follow the song tempo; unwarped ones play at their own speed.
     content_rate = clip.file_tempo if clip.warp else tempo
-    first = int(round((lo - start_beats) * beat_seconds * sr))
-    last = min(len(mono), int(round((hi - start_beats) * beat_seconds * sr)))
-    length = clip.content_length
-    for i in range(max(first, 0), last):
-        song = start_beats + i / (beat_seconds * sr)
-        offset = song - origin
-        if looping:
-            offset %= length
-        elif offset >= length:
-            break
-        position = (clip.loop_start + offset) * 60.0 / content_rate * file_sr
+    step = (60.0 / content_rate * file_sr) / per_beat       # file samples per output sample
+    begin = clip.loop_start * 60.0 / content_rate * file_sr
+    limit = len(samples) - 1
+    for i in range(count):
+        position = begin + i * step
         index = int(position)
-        if index + 1 >= len(samples):
-            continue
+        if index >= limit:
+            break
         fraction = position - index
-        mono[i] += (samples[index] * (1.0 - fraction) + samples[index + 1] * fraction) * gain
+        out[i] = (samples[index] + (samples[index + 1] - samples[index]) * fraction) * gain
+    return out
