@@ -207,6 +207,7 @@ test('a plan from the request to its confirmation, progress, result and undo; th
   await see('.plan-card[data-plan-id="B-plan"]');
   await page.click('.plan-card[data-plan-id="B-plan"] button:has-text("Refuser")');
   assert.deepEqual(await app.waitFor('declinePlan'), { type: 'declinePlan', planId: 'B-plan' });
+  assert.equal(await page.isDisabled('.plan-card[data-plan-id="B-plan"] button:has-text("Refuser")'), true);
   app.send('preferenceProfile', f.preferenceProfile(['trackState · 0 validé(s), 1 refusé(s), 0 annulé(s)']));
   app.send('planDeclined', { ok: true, message: 'Refus explicite enregistré localement.' });
   await see('.plan-card[data-plan-id="B-plan"] .plan-status', 'Refus explicite enregistré localement.');
@@ -233,6 +234,8 @@ test('stale and expired plans: refreshed, refused before running, expired, stopp
   await page.click('.plan-card[data-plan-id="B"] button:has-text("Préparer à nouveau")');
   assert.deepEqual(await app.waitFor('planRequest'), { type: 'planRequest', prompt: 'crée une bassline en fa mineur' });
 
+  app.send('planResult', { ok: false, message: 'Le contexte Ableton n’est pas synchronisé. Attends que le nom du projet et ses pistes réapparaissent avant de relancer l’action.' });
+  await see('.chat-stream .notice-error', 'Le contexte Ableton n’est pas synchronisé.');
   app.send('planResult', { ok: true, plan: f.plan({ planId: 'C' }), prompt: 'crée une bassline en fa mineur' });
   await see('.plan-card[data-plan-id="C"] button:has-text("Confirmer")');
   app.send('contextInvalidated', { message: 'Le bridge Ableton ne répond pas.' });
@@ -288,6 +291,9 @@ test('a lost connection, then Live and the page’s own link coming back', async
   connect();
   await see('#connection-pill.pill-online', 'Connecté');
   assert.equal(await page.isHidden('#session-message'), true);
+  await page.click('#tab-assistant');
+  app.send('showSetup', {});
+  await see('#screen-setup:not([hidden])');
 
   // The event stream itself drops: the page says so, reconnects and asks
   // the app for the whole picture again.

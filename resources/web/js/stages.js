@@ -27,7 +27,7 @@ export function mount(ctx) {
     const gap = 6;
     const w = (W - gap * 5) / 6;
     return s('svg', {
-      viewBox: `0 0 ${W} 10`, class: 'ladder-picture', role: 'img',
+      viewBox: `0 0 ${W} 10`, class: 'ladder-picture', role: 'img', preserveAspectRatio: 'none',
       'aria-label': `Étape ${current} sur 6`,
     }, milestones.map((m, i) => s('rect', {
       x: (i * (w + gap)).toFixed(1), y: 0, width: w.toFixed(1), height: 10, rx: 5,
