@@ -1,0 +1,119 @@
+#include "project/lifecycle_store.h"
+
+#include "common/paths.h"
+#include "common/text.h"
+#include "project/json_fields.h"
+
+#include <algorithm>
+
+namespace vantorel {
+
+namespace {
+
+using Json = nlohmann::json;
+using Clock = std::chrono::system_clock;
+
+std::map<int, Clock::time_point> achievedDates(const std::vector<VantorelMilestoneEvent>& events) {
+    std::map<int, Clock::time_point> dates;
+    for (const auto& event : events) {
+        if (event.kind == "reached") dates[event.milestoneID] = event.timestamp;
+    }
+    return dates;
+}
+
+bool contains(const std::vector<int>& list, int value) {
+    return std::find(list.begin(), list.end(), value) != list.end();
+}
+
+}  // namespace
+
+Json PersistedLifecycleFile::toJson() const {
+    Json projectsJson = Json::object();
+    for (const auto& [key, record] : projects) {
+        Json events = Json::array();
+        for (const auto& event : record.events) events.push_back(event.toJson());
+        projectsJson[key] = {
+            {"reached", record.reached}, {"events", std::move(events)}, {"updatedAt", project::formatDate(record.updatedAt)}};
+    }
+    return {{"projects", std::move(projectsJson)}};
+}
+
+std::optional<PersistedLifecycleFile> PersistedLifecycleFile::fromJson(const Json& value) {
+    using namespace project;
+    try {
+        PersistedLifecycleFile file;
+        for (const auto& [key, recordJson] : requireObject(value, "projects").items()) {
+            if (!recordJson.is_object()) return std::nullopt;
+            PersistedLifecycle record;
+            for (const Json& stage : requireArray(recordJson, "reached")) {
+                auto number = json::asInteger(stage);
+                if (!number) return std::nullopt;
+                record.reached.push_back(static_cast<int>(*number));
+            }
+            for (const Json& event : requireArray(recordJson, "events")) {
+                record.events.push_back(VantorelMilestoneEvent::fromJson(event));
+            }
+            record.updatedAt = requireDate(recordJson, "updatedAt");
+            file.projects.emplace(key, std::move(record));
+        }
+        return file;
+    } catch (const DecodeFailure&) {
+        return std::nullopt;
+    }
+}
+
+VantorelLifecycleStore::VantorelLifecycleStore(std::optional<std::filesystem::path> rootFolder)
+    : url_(rootFolder.value_or(paths::appData()) / fileName) {
+    if (auto content = project::readJsonFile(url_)) {
+        if (auto decoded = PersistedLifecycleFile::fromJson(*content)) file_ = std::move(*decoded);
+    }
+}
+
+std::string VantorelLifecycleStore::key(std::string_view project) { return text::lower(text::trim(project)); }
+
+VantorelLifecycleSnapshot VantorelLifecycleStore::update(const std::string& project, const Json& analysis,
+                                                         const std::optional<Json>& audioMeasurement) {
+    const std::string recordKey = key(project);
+    auto found = file_.projects.find(recordKey);
+    const bool existed = found != file_.projects.end();
+    PersistedLifecycle record = existed ? found->second : PersistedLifecycle{{}, {}, Clock::now()};
+
+    VantorelLifecycleSnapshot first = VantorelMilestoneEngine::evaluate(project, analysis, audioMeasurement,
+                                                                        achievedDates(record.events), record.events);
+    std::vector<int> reachedNow;
+    for (const auto& assessment : first.milestones) {
+        if (assessment.state == VantorelMilestoneState::reached) reachedNow.push_back(assessment.id);
+    }
+    const bool changed = !existed || reachedNow != record.reached;
+
+    // Both kinds of event of one call share one timestamp: they describe one
+    // observation.
+    // Stored to the second: what the file will hold is what the caller sees.
+    const Clock::time_point now = project::wholeSeconds(Clock::now());
+    const std::string version(VantorelMilestoneEngine::criteriaVersion);
+    for (int stage : reachedNow) {
+        if (!contains(record.reached, stage)) record.events.push_back({stage, "reached", now, version});
+    }
+    for (int stage : record.reached) {
+        if (!contains(reachedNow, stage)) record.events.push_back({stage, "regressed", now, version});
+    }
+    record.reached = reachedNow;
+
+    if (changed) {
+        record.updatedAt = now;
+        file_.projects[recordKey] = record;
+        save();
+    }
+    return VantorelMilestoneEngine::evaluate(project, analysis, audioMeasurement, achievedDates(record.events),
+                                             record.events, now);
+}
+
+void VantorelLifecycleStore::save() const {
+    try {
+        project::writeJsonFile(url_, file_.toJson());
+    } catch (const std::exception&) {
+        // The memory stays authoritative; the next successful save writes it.
+    }
+}
+
+}  // namespace vantorel
