@@ -3,6 +3,7 @@
 #include "bridge/client.h"
 #include "bridge/readable.h"
 #include "cli/command.h"
+#include "common/error.h"
 
 namespace vantorel::cli {
 namespace {
@@ -22,7 +23,7 @@ nlohmann::json runBridge(const Args& args) {
     try {
         BridgeClient client;
         return client.request(path, method, body, options.number("--timeout"));
-    } catch (const Error&) {
+    } catch (const vantorel::Error&) {
         throw;
     } catch (const BridgeTransportError& error) {
         throw ReportedError("BridgeTransportError", error.name(), readable(error));
