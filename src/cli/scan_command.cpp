@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <filesystem>
 
 namespace vantorel::cli {
 namespace {
@@ -28,6 +29,14 @@ nlohmann::json runScan(const Args& args) {
     Options options(args, {{"--previous"}});
     const std::string& folder = options.required(0, "dossier de projets");
     if (options.positional().size() > 1) throw UsageError("un seul dossier attendu");
+
+    // The scanner treats a missing folder as one without Live Sets; at the
+    // command line that is more likely a typing mistake, so say it.
+    std::error_code error;
+    if (!std::filesystem::is_directory(folder, error)) {
+        throw ReportedError("CommandLineError", "folderMissing",
+                            "Le dossier " + folder + " est introuvable ou n’est pas un dossier.");
+    }
 
     std::optional<ALSProjectIndex> previous;
     if (auto path = options.value("--previous")) {

@@ -18,6 +18,7 @@
 #include <cstring>
 #include <map>
 #include <mutex>
+#include <system_error>
 #include <thread>
 
 namespace vantorel {
@@ -269,31 +270,45 @@ ALSProjectIndex ALSProjectScanner::scan(const fs::path& folder, const ALSProject
         std::mutex lock;
         std::condition_variable finished;
         std::size_t completed = 0;
-        std::vector<std::thread> pool;
+        auto work = [&] {
+            for (std::size_t k = next++; k < toRead.size(); k = next++) {
+                read(toRead[k]);
+                std::lock_guard<std::mutex> guard(lock);
+                ++completed;
+                finished.notify_one();
+            }
+        };
+        // Workers are joined however this scope is left (a throwing progress
+        // callback included): they use its locals.
+        struct Pool {
+            std::vector<std::thread> threads;
+            ~Pool() {
+                for (auto& thread : threads) thread.join();
+            }
+        } pool;
         for (unsigned w = 0; w < workers; ++w) {
-            pool.emplace_back([&] {
-                for (std::size_t k = next++; k < toRead.size(); k = next++) {
-                    read(toRead[k]);
-                    std::lock_guard<std::mutex> guard(lock);
-                    ++completed;
-                    finished.notify_one();
-                }
-            });
+            try {
+                pool.threads.emplace_back(work);
+            } catch (const std::system_error&) {
+                break;  // the threads already started share the work
+            }
+        }
+        if (pool.threads.empty()) {
+            work();  // no thread could be started: read here
         }
         // Progress is reported here, on the caller's thread, one step at a time.
         std::size_t reported = 0;
         while (reported < toRead.size()) {
-            std::size_t now;
+            std::size_t finishedCount;
             {
                 std::unique_lock<std::mutex> guard(lock);
                 finished.wait(guard, [&] { return completed > reported; });
-                now = completed;
+                finishedCount = completed;
             }
-            for (; reported < now; ++reported) {
+            for (; reported < finishedCount; ++reported) {
                 if (progress) progress(++done, total);
             }
         }
-        for (auto& thread : pool) thread.join();
     }
 
     ALSProjectIndex index;

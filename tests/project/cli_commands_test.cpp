@@ -76,6 +76,10 @@ TEST_F(ProjectCommands, ParseAndScan) {
     EXPECT_EQ(refused.code, 1);
     EXPECT_EQ(refused.output["error"]["case"], "invalidIndex");
 
+    auto missing = cli({"scan", (home.root() / "nowhere").string()});
+    EXPECT_EQ(missing.code, 1);
+    EXPECT_EQ(missing.output["error"]["case"], "folderMissing");
+
     EXPECT_EQ(cli({"scan"}).code, 2);
     EXPECT_EQ(cli({"parse", "a.als", "b.als"}).code, 2);
 }
