@@ -230,7 +230,10 @@ struct ALSXMLSummaryParser::State {
                 const char* minor = attribute(attributes, "MinorVersion");
                 facts.schemaVersion.clear();
                 if (major) facts.schemaVersion = major;
-                if (minor) facts.schemaVersion += (major ? "." : "") + std::string(minor);
+                if (minor) {
+                    if (major) facts.schemaVersion += '.';
+                    facts.schemaVersion += minor;
+                }
                 break;
             }
             case kTempo: tempoDepth = depth; break;
