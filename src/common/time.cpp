@@ -36,7 +36,7 @@ std::string format(Clock::time_point time) {
     std::time_t t = static_cast<std::time_t>(seconds.time_since_epoch().count());
     std::tm parts{};
     gmtime_r(&t, &parts);
-    char buffer[32];
+    char buffer[80];
     std::snprintf(buffer, sizeof buffer, "%04d-%02d-%02dT%02d:%02d:%02dZ", parts.tm_year + 1900, parts.tm_mon + 1,
                   parts.tm_mday, parts.tm_hour, parts.tm_min, parts.tm_sec);
     return buffer;
