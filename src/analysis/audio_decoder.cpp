@@ -1,0 +1,159 @@
+#include "analysis/audio_decoder.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <new>
+#include <utility>
+
+namespace vantorel::analysis {
+
+namespace {
+
+// Frames decoded per call into the interleaved scratch buffer; small enough
+// that the scratch costs nothing next to the excerpt itself.
+constexpr sf_count_t kChunkFrames = 16384;
+
+// The most samples (frames × channels) one read may hold: 512 MiB of floats.
+// A header may announce any sample rate and channel count, and compressed
+// data can expand enormously, so the excerpt is refused past this size
+// rather than left to exhaust memory. Real excerpts are far below it (90 s of
+// 7.1 at 96 kHz is 69 million samples).
+constexpr std::int64_t kMaxSamples = std::int64_t{1} << 27;
+
+}  // namespace
+
+Excerpt planExcerpt(std::int64_t fileFrames, double sampleRate, double startSeconds,
+                    std::optional<double> durationSeconds, double maxSeconds) {
+    const std::int64_t length = std::max<std::int64_t>(fileFrames, 0);
+    const double lastStart = std::max(static_cast<double>(length) / sampleRate - 1.0 / sampleRate, 0.0);
+    double start = std::isnan(startSeconds) ? 0.0 : std::max(startSeconds, 0.0);
+    start = std::min(start, lastStart);
+
+    double duration = maxSeconds;
+    if (durationSeconds) duration = std::isnan(*durationSeconds) ? 0.0 : std::clamp(*durationSeconds, 0.0, maxSeconds);
+
+    Excerpt excerpt;
+    excerpt.startSeconds = start;
+    excerpt.firstFrame = static_cast<std::int64_t>(sampleRate * start);
+    const auto wanted = static_cast<std::int64_t>(duration * sampleRate);
+    excerpt.frameCount = std::min(wanted, std::max<std::int64_t>(length - excerpt.firstFrame, 0));
+    return excerpt;
+}
+
+struct AudioSource::Memory {
+    std::span<const std::uint8_t> bytes;
+    sf_count_t position = 0;
+
+    static sf_count_t length(void* self) { return static_cast<sf_count_t>(static_cast<Memory*>(self)->bytes.size()); }
+    static sf_count_t seek(sf_count_t offset, int whence, void* self) {
+        auto* memory = static_cast<Memory*>(self);
+        sf_count_t base = whence == SEEK_CUR ? memory->position
+                          : whence == SEEK_END ? static_cast<sf_count_t>(memory->bytes.size())
+                                               : 0;
+        sf_count_t target = base + offset;
+        if (target < 0) return -1;
+        memory->position = target;
+        return target;
+    }
+    static sf_count_t read(void* destination, sf_count_t count, void* self) {
+        auto* memory = static_cast<Memory*>(self);
+        auto size = static_cast<sf_count_t>(memory->bytes.size());
+        if (count <= 0 || memory->position >= size) return 0;
+        sf_count_t n = std::min(count, size - memory->position);
+        std::memcpy(destination, memory->bytes.data() + memory->position, static_cast<std::size_t>(n));
+        memory->position += n;
+        return n;
+    }
+    static sf_count_t write(const void*, sf_count_t, void*) { return 0; }
+    static sf_count_t tell(void* self) { return static_cast<Memory*>(self)->position; }
+};
+
+namespace {
+
+DecodeFailure openFailure(int code) {
+    // A container libsndfile knows but an encoding it cannot turn into float
+    // samples is a format matter, not a damaged file.
+    return code == SF_ERR_UNSUPPORTED_ENCODING ? DecodeFailure::unsupported : DecodeFailure::unreadable;
+}
+
+}  // namespace
+
+AudioSource AudioSource::openFile(const std::filesystem::path& path) {
+    AudioSource source;
+    // O_NONBLOCK keeps open() itself from waiting on a pipe; regular files
+    // ignore it.
+    source.descriptor_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (source.descriptor_ < 0) throw DecodeError{DecodeFailure::unreadable};
+    struct stat status {};
+    if (::fstat(source.descriptor_, &status) != 0 || !S_ISREG(status.st_mode)) {
+        throw DecodeError{DecodeFailure::unreadable};
+    }
+    source.file_ = sf_open_fd(source.descriptor_, SFM_READ, &source.info_, 0);
+    if (source.file_ == nullptr) throw DecodeError{openFailure(sf_error(nullptr))};
+    source.checkFormat();
+    return source;
+}
+
+AudioSource AudioSource::openMemory(std::span<const std::uint8_t> bytes) {
+    AudioSource source;
+    source.memory_ = std::make_unique<Memory>();
+    source.memory_->bytes = bytes;
+    SF_VIRTUAL_IO io{&Memory::length, &Memory::seek, &Memory::read, &Memory::write, &Memory::tell};
+    source.file_ = sf_open_virtual(&io, SFM_READ, &source.info_, source.memory_.get());
+    if (source.file_ == nullptr) throw DecodeError{openFailure(sf_error(nullptr))};
+    source.checkFormat();
+    return source;
+}
+
+void AudioSource::checkFormat() {
+    if (info_.samplerate <= 0 || info_.channels <= 0) throw DecodeError{DecodeFailure::unsupported};
+}
+
+AudioSource::AudioSource(AudioSource&& other) noexcept
+    : file_(std::exchange(other.file_, nullptr)),
+      info_(other.info_),
+      descriptor_(std::exchange(other.descriptor_, -1)),
+      memory_(std::move(other.memory_)) {}
+
+AudioSource::~AudioSource() {
+    if (file_ != nullptr) sf_close(file_);
+    if (descriptor_ >= 0) ::close(descriptor_);
+}
+
+Channels AudioSource::read(std::int64_t first, std::int64_t count) {
+    const int channels = info_.channels;
+    if (count <= 0) return Channels(static_cast<std::size_t>(channels));
+    if (count > kMaxSamples / channels) throw std::bad_alloc();
+
+    Channels out(static_cast<std::size_t>(channels));
+    for (auto& channel : out) channel.reserve(static_cast<std::size_t>(count));
+    std::vector<float> interleaved(static_cast<std::size_t>(std::min<std::int64_t>(count, kChunkFrames)) *
+                                   static_cast<std::size_t>(channels));
+
+    if (first > 0 && sf_seek(file_, first, SEEK_SET) < 0) throw DecodeError{DecodeFailure::unreadable};
+    std::int64_t remaining = count;
+    while (remaining > 0) {
+        sf_count_t want = std::min<sf_count_t>(remaining, kChunkFrames);
+        sf_count_t got = sf_readf_float(file_, interleaved.data(), want);
+        if (got <= 0) break;
+        for (int c = 0; c < channels; ++c) {
+            auto& channel = out[static_cast<std::size_t>(c)];
+            std::size_t base = channel.size();
+            channel.resize(base + static_cast<std::size_t>(got));
+            float* target = channel.data() + base;
+            const float* sample = interleaved.data() + c;
+            for (sf_count_t i = 0; i < got; ++i, sample += channels) target[i] = *sample;
+        }
+        remaining -= got;
+        if (got < want) break;
+    }
+    if (sf_error(file_) != SF_ERR_NO_ERROR) throw DecodeError{DecodeFailure::unreadable};
+    return out;
+}
+
+}  // namespace vantorel::analysis

@@ -1,0 +1,78 @@
+// Decoding for the analysis library (internal; not for other subsystems).
+//
+// An `AudioSource` is one opened audio file, from disk or from memory,
+// decoded by libsndfile into 32-bit float frames. Both analyzers read their
+// excerpt through it and turn its failures into their own error enumeration,
+// which is why failures here are a bare `DecodeFailure` rather than a
+// user-facing error.
+#pragma once
+
+#include <sndfile.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <span>
+#include <vector>
+
+namespace vantorel::analysis {
+
+enum class DecodeFailure { unreadable, unsupported, insufficient };
+
+struct DecodeError {
+    DecodeFailure kind;
+};
+
+// De-interleaved samples: one vector of floats per channel, all of one length.
+using Channels = std::vector<std::vector<float>>;
+
+// The frames one analysis reads, derived from the caller's start and duration.
+struct Excerpt {
+    double startSeconds = 0;     // the clamped start
+    std::int64_t firstFrame = 0;
+    std::int64_t frameCount = 0;  // frames to read, before reading
+};
+
+// Clamps the start to the last frame of the file and the duration to
+// 0...maxSeconds (maxSeconds when absent), then counts the frames that exist
+// from there. Non-finite inputs are tamed first: a NaN start reads from the
+// beginning, a NaN duration reads nothing.
+Excerpt planExcerpt(std::int64_t fileFrames, double sampleRate, double startSeconds,
+                    std::optional<double> durationSeconds, double maxSeconds);
+
+class AudioSource {
+public:
+    // Opens a regular file; anything else (a folder, a pipe, a device) is
+    // unreadable, so that nothing can block or stream forever.
+    static AudioSource openFile(const std::filesystem::path& path);
+    // Decodes bytes held in memory (used by the fuzz target). The bytes must
+    // outlive the source.
+    static AudioSource openMemory(std::span<const std::uint8_t> bytes);
+
+    AudioSource(AudioSource&&) noexcept;
+    AudioSource& operator=(AudioSource&&) = delete;
+    ~AudioSource();
+
+    double sampleRate() const { return static_cast<double>(info_.samplerate); }
+    int channelCount() const { return info_.channels; }
+    // The length the decoder announces; the data may hold fewer frames.
+    std::int64_t frames() const { return info_.frames; }
+
+    // Reads up to `count` frames from `first`. Fewer frames come back when
+    // the data ends early. Throws DecodeError{unreadable} on a seek or decode
+    // error and std::bad_alloc when the buffer cannot be had.
+    Channels read(std::int64_t first, std::int64_t count);
+
+private:
+    struct Memory;
+    AudioSource() = default;
+    void checkFormat();
+
+    SNDFILE* file_ = nullptr;
+    SF_INFO info_{};
+    int descriptor_ = -1;
+    std::unique_ptr<Memory> memory_;
+};
+
+}  // namespace vantorel::analysis
