@@ -83,6 +83,10 @@ std::optional<Clock::time_point> parse(std::string_view text) {
     if (at != text.size()) return std::nullopt;
     long long days = daysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day));
     long long total = days * 86400 + hour * 3600LL + minute * 60LL + second - offsetSeconds;
+    // The clock counts nanoseconds in 64 bits (years 1678 to 2262); a date
+    // it cannot hold is absent rather than wrapped into another century.
+    constexpr long long limit = std::chrono::duration_cast<std::chrono::seconds>(Clock::duration::max()).count() - 1;
+    if (total > limit || total < -limit) return std::nullopt;
     auto point = Clock::time_point(std::chrono::seconds(total));
     return point + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(fraction));
 }

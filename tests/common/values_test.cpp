@@ -50,6 +50,18 @@ TEST(Iso8601, ParsesWhatItWritesAndOffsets) {
     }
 }
 
+TEST(Iso8601, DatesTheClockCannotHoldAreAbsentNotWrapped) {
+    for (const char* held : {"1700-01-01T00:00:00Z", "2200-06-30T12:00:00Z"}) {
+        auto parsed = iso8601::parse(held);
+        ASSERT_TRUE(parsed) << held;
+        EXPECT_EQ(iso8601::format(*parsed), held);
+    }
+    for (const char* beyond : {"0001-01-01T00:00:00Z", "1600-01-01T00:00:00Z", "2300-01-01T00:00:00Z",
+                               "9999-12-31T23:59:59.999Z"}) {
+        EXPECT_FALSE(iso8601::parse(beyond)) << beyond;
+    }
+}
+
 TEST(VersionOrder, DigitRunsCompareAsNumbers) {
     struct Row {
         const char* a;
