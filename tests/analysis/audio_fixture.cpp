@@ -1,5 +1,6 @@
 #include "analysis/audio_fixture.h"
 
+#include <algorithm>
 #include <cmath>
 #include <numbers>
 #include <stdexcept>
@@ -57,9 +58,20 @@ Signal negated(Signal signal) {
 Signal harmonicNote(int midi, double seconds, int sampleRate, double amplitude) {
     const double fundamental = 440.0 * std::pow(2.0, (midi - 69) / 12.0);
     Signal out(static_cast<std::size_t>(seconds * sampleRate), 0.0f);
-    for (int h = 1; h <= 5; ++h) {
-        if (fundamental * h >= sampleRate / 2.0) break;
-        mixInto(out, sine(fundamental * h, seconds, sampleRate, amplitude / h));
+    // Octave and twelfth only: the fifth and seventh harmonics of a real
+    // tone add thirds and sevenths that blur a short synthetic chord.
+    const double partials[][2] = {{1, 1.0}, {2, 0.5}, {3, 0.25}};
+    for (const auto& [ratio, gain] : partials) {
+        if (fundamental * ratio >= sampleRate / 2.0) break;
+        mixInto(out, sine(fundamental * ratio, seconds, sampleRate, amplitude * gain));
+    }
+    // 20 ms raised-cosine attack and release: a note cut dead clicks, and a
+    // click is energy in every pitch class.
+    const std::size_t ramp = std::min(out.size() / 2, static_cast<std::size_t>(0.02 * sampleRate));
+    for (std::size_t i = 0; i < ramp; ++i) {
+        auto gain = static_cast<float>(0.5 - 0.5 * std::cos(std::numbers::pi * static_cast<double>(i) / ramp));
+        out[i] *= gain;
+        out[out.size() - 1 - i] *= gain;
     }
     return out;
 }

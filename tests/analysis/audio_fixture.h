@@ -23,8 +23,8 @@ Signal silence(double seconds, int sampleRate = 44100);
 Signal square(double frequency, double seconds, int sampleRate = 44100, double amplitude = 1.0);
 Signal negated(Signal signal);
 
-// A note with its first five harmonics (amplitudes 1/h), so that it reads as
-// a pitch rather than a bare frequency; `midi` 69 is A 440 Hz.
+// A note with its octave and twelfth (amplitudes 1, 1/2, 1/4), so that it
+// reads as a pitch rather than a bare frequency; `midi` 69 is A 440 Hz.
 Signal harmonicNote(int midi, double seconds, int sampleRate = 44100, double amplitude = 0.1);
 // Adds `part` into `mix` from frame `offset`, growing `mix` as needed.
 void mixInto(Signal& mix, const Signal& part, std::size_t offset = 0);

@@ -6,6 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <optional>
+
 #include <algorithm>
 #include <random>
 #include <vector>
@@ -14,6 +17,8 @@ namespace vantorel {
 namespace {
 
 using MusicalKeyAnalyzer::detect;
+using testing::Signal;
+using testing::writeAudio;
 
 const std::vector<double> kCMajorTriad = {1, 0, 0, 0, 1, 0, 0, 1, 0, 0, 0, 0};
 
@@ -125,6 +130,95 @@ TEST(KeyFromChroma, ConfidenceStaysWithinItsBounds) {
         ASSERT_GE(detection.confidence, 0.3);
         ASSERT_LE(detection.confidence, 0.96);
     }
+}
+
+// Cadences with a bass line, as a producer's loop would carry them.
+// i–iv–V–i in F minor and I–IV–V–I in D major, chords in the fourth and
+// fifth octaves over a bass line: low enough to sound like a loop, high
+// enough that an 8192-point spectrum resolves every semitone.
+const std::vector<std::vector<int>> kFMinorCadence = {
+    {53, 65, 68, 72}, {58, 70, 73, 77}, {48, 67, 72, 76}, {53, 65, 68, 72},
+    {53, 65, 68, 72}, {58, 70, 73, 77}, {48, 67, 72, 76}, {53, 65, 68, 72},
+};
+const std::vector<std::vector<int>> kDMajorCadence = {
+    {50, 74, 78, 81}, {55, 74, 79, 83}, {57, 73, 76, 81}, {50, 74, 78, 81},
+    {50, 74, 78, 81}, {55, 74, 79, 83}, {57, 73, 76, 81}, {50, 74, 78, 81},
+};
+
+class KeyFromAudio : public ::testing::Test {
+protected:
+    std::filesystem::path file(const std::string& name) const { return home.root() / "audio" / name; }
+
+    KeyAnalysisErrorCase failure(const std::filesystem::path& path, double start = 0,
+                                 std::optional<double> duration = std::nullopt) {
+        try {
+            MusicalKeyAnalyzer::analyzeAudio(path, 0, start, duration);
+        } catch (const KeyAnalysisError& error) {
+            return error.kind();
+        }
+        ADD_FAILURE() << "no error for " << path;
+        return KeyAnalysisErrorCase::unreadableAudio;
+    }
+
+    testing::TempHome home;
+};
+
+TEST_F(KeyFromAudio, CadencesAreHeardInTheirKey) {
+    writeAudio(file("f-minor.wav"), {testing::chordSequence(kFMinorCadence, 2.0)});
+    KeyDetection fMinor = MusicalKeyAnalyzer::analyzeAudio(file("f-minor.wav"), 0, 0, std::nullopt);
+    EXPECT_EQ(fMinor.key, "F minor");
+    EXPECT_NEAR(fMinor.analyzedSeconds, 16.0, 1e-9);
+    EXPECT_GE(fMinor.confidence, 0.3);
+    EXPECT_LE(fMinor.confidence, 0.96);
+
+    // A clip transposed up a tone in Live sounds in G minor.
+    EXPECT_EQ(MusicalKeyAnalyzer::analyzeAudio(file("f-minor.wav"), 2, 0, std::nullopt).key, "G minor");
+
+    Signal dMajor = testing::chordSequence(kDMajorCadence, 2.0, 48000);
+    writeAudio(file("d-major.wav"), {dMajor, dMajor}, 48000, SF_FORMAT_WAV | SF_FORMAT_PCM_16);
+    EXPECT_EQ(MusicalKeyAnalyzer::analyzeAudio(file("d-major.wav"), 0, 0, std::nullopt).key, "D major");
+    EXPECT_EQ(MusicalKeyAnalyzer::analyzeAudio(file("d-major.wav"), 0, 4.0, 8.0).analyzedSeconds, 8.0);
+}
+
+TEST_F(KeyFromAudio, ExcerptIsCappedAt75Seconds) {
+    // 80 s of the cadence at a low rate keeps the file small.
+    Signal loop;
+    for (int i = 0; i < 5; ++i) testing::mixInto(loop, testing::chordSequence(kFMinorCadence, 2.0, 22050), loop.size());
+    writeAudio(file("long.wav"), {loop}, 22050);
+    KeyDetection detection = MusicalKeyAnalyzer::analyzeAudio(file("long.wav"), 0, 0, std::nullopt);
+    EXPECT_EQ(detection.key, "F minor");
+    EXPECT_DOUBLE_EQ(detection.analyzedSeconds, 75.0);
+    EXPECT_DOUBLE_EQ(MusicalKeyAnalyzer::analyzeAudio(file("long.wav"), 0, 70.0, 30.0).analyzedSeconds, 10.0);
+}
+
+TEST_F(KeyFromAudio, TooLittleTonalSignal) {
+    writeAudio(file("silence.wav"), {testing::silence(4.0)});
+    EXPECT_EQ(failure(file("silence.wav")), KeyAnalysisErrorCase::insufficientSignal);
+
+    writeAudio(file("tone.wav"), {testing::chordSequence(kFMinorCadence, 0.5)});
+    EXPECT_EQ(failure(file("tone.wav"), 100.0), KeyAnalysisErrorCase::insufficientSignal);
+    EXPECT_EQ(failure(file("tone.wav"), 0, -2.0), KeyAnalysisErrorCase::insufficientSignal);
+    // 4096 frames are too few to read; 4097 pass the read but make no
+    // 8192-point frame.
+    EXPECT_EQ(failure(file("tone.wav"), 0, 4096.0 / 44100), KeyAnalysisErrorCase::insufficientSignal);
+    EXPECT_EQ(failure(file("tone.wav"), 0, 4097.0 / 44100), KeyAnalysisErrorCase::insufficientSignal);
+    // Two 8192-point frames are not enough: three are required.
+    EXPECT_EQ(failure(file("tone.wav"), 0, 12288.0 / 44100), KeyAnalysisErrorCase::insufficientSignal);
+    EXPECT_NO_THROW(MusicalKeyAnalyzer::analyzeAudio(file("tone.wav"), 0, 0, 16384.0 / 44100));
+
+    // Tone, then silence: only the sounding frames count.
+    Signal gated = testing::chordSequence({{53, 56, 60}}, 0.1);
+    testing::mixInto(gated, testing::silence(3.0), gated.size());
+    writeAudio(file("gated.wav"), {gated});
+    EXPECT_EQ(failure(file("gated.wav")), KeyAnalysisErrorCase::insufficientSignal);
+}
+
+TEST_F(KeyFromAudio, UnreadableFiles) {
+    EXPECT_EQ(failure(file("missing.wav")), KeyAnalysisErrorCase::unreadableAudio);
+    testing::writeText(file("notes.wav"), "pas du tout un fichier audio\n");
+    EXPECT_EQ(failure(file("notes.wav")), KeyAnalysisErrorCase::unreadableAudio);
+    std::filesystem::create_directories(file("folder.wav"));
+    EXPECT_EQ(failure(file("folder.wav")), KeyAnalysisErrorCase::unreadableAudio);
 }
 
 }  // namespace
