@@ -17,9 +17,7 @@ namespace {
 // A line longer than this is refused without being kept whole in memory.
 constexpr std::size_t maximumLineBytes = 32u << 20;
 
-std::string respond(const Json& id, Json result) {
-    return json::compact(Json{{"jsonrpc", "2.0"}, {"id", id}, {"result", std::move(result)}});
-}
+std::string respond(const Json& id, Json result) { return resultLine(id, std::move(result)); }
 
 std::string fail(const Json& id, int code, std::string message) {
     return json::compact(
@@ -73,6 +71,10 @@ bool writeAll(int fd, std::string_view bytes) {
 }
 
 }  // namespace
+
+std::string resultLine(const Json& id, Json result) {
+    return json::compact(Json{{"jsonrpc", "2.0"}, {"id", id}, {"result", std::move(result)}});
+}
 
 const std::string& instructions() {
     static const std::string text =

@@ -20,6 +20,11 @@ const std::string& instructions();
 // nothing for a notification. Never throws.
 std::optional<std::string> handleLine(std::string_view line);
 
+// The success response for a request id, as written to the client. Numbers
+// that JSON cannot carry (NaN, infinities from a measurement) are written as
+// null, so the line always parses.
+std::string resultLine(const json::Json& id, json::Json result);
+
 // Reads lines from `input` until end of input, answering each on `output`.
 // Returns the process's exit status.
 int run(int input, int output);
