@@ -75,10 +75,32 @@ struct AudioSource::Memory {
 
 namespace {
 
+// libsndfile reports why an open failed with its own error numbers, of
+// which only the first few are public constants. These are the ones that
+// mean "a container it knows, holding something it will not turn into float
+// frames": an encoding it cannot decode, or a header announcing no sample
+// rate or no channel. Everything else (not audio, damaged, system errors) is
+// an unreadable file.
+constexpr int kUnsupportedOpenErrors[] = {
+    SF_ERR_UNSUPPORTED_ENCODING,
+    18,   // data in an unimplemented format
+    24,   // SF_INFO incomplete: a zero sample rate
+    32,   // channel count is zero
+    33,   // too many channels
+    34,   // bad channel count
+    78,   // WAV holding WavPack data
+    92,   // AU, unknown format
+    100,  // PAF, unknown format
+    106,  // 8SVX, unsupported compression
+    110,  // NIST, unsupported compression
+    123,  // IRCAM, unknown encoding
+};
+
 DecodeFailure openFailure(int code) {
-    // A container libsndfile knows but an encoding it cannot turn into float
-    // samples is a format matter, not a damaged file.
-    return code == SF_ERR_UNSUPPORTED_ENCODING ? DecodeFailure::unsupported : DecodeFailure::unreadable;
+    for (int unsupported : kUnsupportedOpenErrors) {
+        if (code == unsupported) return DecodeFailure::unsupported;
+    }
+    return DecodeFailure::unreadable;
 }
 
 }  // namespace

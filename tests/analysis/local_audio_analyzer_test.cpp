@@ -3,10 +3,12 @@
 #include "analysis/audio_cache.h"
 #include "analysis/audio_fixture.h"
 #include "analysis/local_audio_analyzer.h"
+#include "analysis/musical_key_analyzer.h"
 #include "support/temp_home.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
 #include <numeric>
@@ -141,6 +143,285 @@ TEST_F(LocalAnalysis, SilenceAndEmptyExcerptsHaveTooLittleSignal) {
         EXPECT_EQ(static_cast<const Error&>(error).caseName(), "insufficientSignal");
         EXPECT_EQ(error.description(), "Le clip ne contient pas assez de signal pour une analyse audio fiable.");
     }
+}
+
+TEST_F(LocalAnalysis, DynamicRangeIsTheSpreadOfShortTermLoudness) {
+    // 2 s blocks are exactly five 400 ms windows at 44.1 kHz.
+    auto blocks = [](double quiet) {
+        Signal out;
+        for (int i = 0; i < 4; ++i) testing::mixInto(out, testing::sine(1000, 2.0, 44100, i % 2 ? quiet : 0.5), out.size());
+        return out;
+    };
+    writeAudio(file("20db.wav"), {blocks(0.05)});
+    EXPECT_NEAR(LocalAudioAnalyzer::analyze(file("20db.wav")).dynamicRangeDb, 20.0, 0.01);
+    writeAudio(file("70db.wav"), {blocks(0.5 * std::pow(10.0, -3.5))});
+    EXPECT_DOUBLE_EQ(LocalAudioAnalyzer::analyze(file("70db.wav")).dynamicRangeDb, 60.0);
+    // Silent windows do not count as quiet ones.
+    writeAudio(file("gaps.wav"), {blocks(0.0)});
+    EXPECT_NEAR(LocalAudioAnalyzer::analyze(file("gaps.wav")).dynamicRangeDb, 0.0, 0.01);
+
+    EXPECT_EQ(LocalAudioAnalyzer::percentileDb(std::vector<double>{0.5}, 0.95, 0.2), 0.0);
+    EXPECT_NEAR(LocalAudioAnalyzer::percentileDb(std::vector<double>{1.0, NAN, 0.1, INFINITY}, 0.95, 0.2), 0.0, 1e-12)
+        << "two finite values: indices 0 and 0";
+    EXPECT_NEAR(LocalAudioAnalyzer::percentileDb(std::vector<double>{1.0, 0.1, 0.5, 0.5, 0.5}, 0.95, 0.2), 20.0 * std::log10(1.0 / 0.1) - 20.0 * std::log10(2.0), 1e-9);
+    EXPECT_EQ(LocalAudioAnalyzer::shortTermRMS(Signal(1000, 0.5f), 1000).size(), 1u) << "512-sample floor";
+}
+
+TEST_F(LocalAnalysis, BandsCentroidAndDcOffset) {
+    Signal pair = testing::sine(1000, 2.0);
+    testing::mixInto(pair, testing::sine(5000, 2.0));
+    writeAudio(file("pair.wav"), {pair});
+    AudioMeasurement m = LocalAudioAnalyzer::analyze(file("pair.wav"));
+    EXPECT_NEAR(m.bandEnergyPercent.at("mid_400_2000"), 50.0, 0.5);
+    EXPECT_NEAR(m.bandEnergyPercent.at("presence_2000_6000"), 50.0, 0.5);
+    EXPECT_NEAR(m.spectralCentroidHz, 3000, 150);
+
+    writeAudio(file("sub.wav"), {testing::sine(40, 2.0)});
+    AudioMeasurement sub = LocalAudioAnalyzer::analyze(file("sub.wav"));
+    EXPECT_GT(sub.bandEnergyPercent.at("sub_20_60"), 95.0);
+    // The loudest spectrogram cell of a pure tone is 1, in the low cells.
+    double loudest = 0;
+    for (const auto& row : sub.spectrogram) loudest = std::max(loudest, *std::max_element(row.begin(), row.end()));
+    EXPECT_DOUBLE_EQ(loudest, 1.0);
+    EXPECT_GT(sub.spectrogram[1][5], 0.9);
+    EXPECT_EQ(sub.spectrogram[1][47], 0.0) << "more than 60 dB down";
+
+    Signal offset = testing::sine(1000, 1.0, 44100, 0.25);
+    for (float& x : offset) x += 0.1f;
+    writeAudio(file("offset.wav"), {offset});
+    EXPECT_NEAR(LocalAudioAnalyzer::analyze(file("offset.wav")).dcOffset, 0.1, 1e-4);
+
+    // Frames every (count − 4096) ÷ 72 samples: at most 73 rows.
+    writeAudio(file("long.wav"), {testing::sine(1000, 30.0, 8000)}, 8000);
+    EXPECT_EQ(LocalAudioAnalyzer::analyze(file("long.wav")).spectrogram.size(), 73u);
+    writeAudio(file("short.wav"), {testing::sine(1000, 8192.0 / 8000, 8000)}, 8000);
+    EXPECT_EQ(LocalAudioAnalyzer::analyze(file("short.wav")).spectrogram.size(), 3u) << "hop of 2048 at least";
+}
+
+TEST_F(LocalAnalysis, StereoWidthOfOneSidedAndUnrelatedChannels) {
+    Signal tone = testing::sine(440, 2.0);
+    writeAudio(file("left.wav"), {tone, testing::silence(2.0)});
+    AudioMeasurement left = LocalAudioAnalyzer::analyze(file("left.wav"));
+    EXPECT_EQ(*left.stereoCorrelation, 1.0) << "no variance on the right";
+    EXPECT_NEAR(*left.stereoWidthPercent, 100.0, 1e-6);
+
+    writeAudio(file("unrelated.wav"), {tone, testing::sine(660, 2.0)});
+    AudioMeasurement unrelated = LocalAudioAnalyzer::analyze(file("unrelated.wav"));
+    EXPECT_NEAR(*unrelated.stereoCorrelation, 0.0, 0.01);
+    EXPECT_NEAR(*unrelated.stereoWidthPercent, 100.0, 1.0);
+
+    // A third channel is ignored by the image but counted in the levels.
+    writeAudio(file("three.wav"), {tone, tone, testing::negated(tone)});
+    AudioMeasurement three = LocalAudioAnalyzer::analyze(file("three.wav"));
+    EXPECT_EQ(three.channelCount, 3);
+    EXPECT_NEAR(*three.stereoCorrelation, 1.0, 1e-9);
+
+    std::vector<float> a(10, 0.1f), b(9, 0.1f);
+    std::vector<std::span<const float>> unequal{a, b};
+    EXPECT_FALSE(LocalAudioAnalyzer::stereoSummary(unequal).correlation);
+}
+
+TEST_F(LocalAnalysis, WaveformPeaks) {
+    Signal half = testing::sine(1000, 1.0);
+    testing::mixInto(half, testing::silence(1.0), half.size());
+    auto peaks = LocalAudioAnalyzer::waveform(half, 120);
+    ASSERT_EQ(peaks.size(), 120u);
+    EXPECT_NEAR(peaks[0], 0.5, 0.001);
+    EXPECT_NEAR(peaks[59], 0.5, 0.001);
+    EXPECT_EQ(peaks[60], 0.0);
+    EXPECT_EQ(peaks[119], 0.0);
+
+    // Fewer samples than points: one sample per point, then zeros.
+    auto few = LocalAudioAnalyzer::waveform(std::vector<float>{0.1f, -0.7f, 0.3f}, 120);
+    ASSERT_EQ(few.size(), 120u);
+    EXPECT_NEAR(few[1], 0.7, 1e-6);
+    EXPECT_EQ(few[3], 0.0);
+    EXPECT_TRUE(LocalAudioAnalyzer::waveform({}, 120).empty());
+}
+
+TEST_F(LocalAnalysis, ExcerptIsCappedAt90Seconds) {
+    writeAudio(file("long.wav"), {testing::sine(440, 100.0, 8000)}, 8000, SF_FORMAT_WAV | SF_FORMAT_PCM_16);
+    AudioMeasurement whole = LocalAudioAnalyzer::analyze(file("long.wav"));
+    EXPECT_DOUBLE_EQ(whole.analyzedSeconds, 90.0);
+    EXPECT_DOUBLE_EQ(whole.sourceDurationSeconds, 100.0);
+    EXPECT_DOUBLE_EQ(LocalAudioAnalyzer::analyze(file("long.wav"), 0, 0, 120.0).analyzedSeconds, 90.0);
+    EXPECT_DOUBLE_EQ(LocalAudioAnalyzer::analyze(file("long.wav"), 0, 95.0).analyzedSeconds, 5.0);
+    EXPECT_DOUBLE_EQ(LocalAudioAnalyzer::analyze(file("long.wav"), 0, 10.0, 2.5).analyzedSeconds, 2.5);
+}
+
+TEST_F(LocalAnalysis, KeyIsTheKeyAnalyzerOnTheSameExcerpt) {
+    const std::vector<std::vector<int>> cadence = {{53, 65, 68, 72}, {58, 70, 73, 77}, {48, 67, 72, 76}, {53, 65, 68, 72}};
+    Signal music = testing::chordSequence(cadence, 2.0);
+    writeAudio(file("cadence.wav"), {music, music});
+    for (double start : {0.0, 1.3, 5.9}) {
+        SCOPED_TRACE(start);
+        AudioMeasurement m = LocalAudioAnalyzer::analyze(file("cadence.wav"), -3, start);
+        KeyDetection alone = MusicalKeyAnalyzer::analyzeAudio(file("cadence.wav"), -3, start, m.analyzedSeconds);
+        ASSERT_TRUE(m.key && m.keyConfidence);
+        EXPECT_EQ(*m.key, alone.key);
+        EXPECT_EQ(*m.keyConfidence, alone.confidence);
+    }
+    EXPECT_EQ(*LocalAudioAnalyzer::analyze(file("cadence.wav")).key, "F minor");
+    EXPECT_EQ(*LocalAudioAnalyzer::analyze(file("cadence.wav"), 2).key, "G minor");
+    // Too short for the key analyzer, long enough for a measurement: no key.
+    AudioMeasurement brief = LocalAudioAnalyzer::analyze(file("cadence.wav"), 0, 0, 0.2);
+    EXPECT_FALSE(brief.key);
+    EXPECT_FALSE(brief.keyConfidence);
+    EXPECT_FALSE(brief.dictionary().contains("key"));
+}
+
+TEST_F(LocalAnalysis, DictionaryForm) {
+    Signal tone = testing::sine(440, 1.0);
+    writeAudio(file("mono.wav"), {tone});
+    writeAudio(file("stereo.wav"), {tone, testing::sine(440, 1.0, 44100, 0.25)});
+    nlohmann::json mono = LocalAudioAnalyzer::analyze(file("mono.wav")).dictionary();
+    nlohmann::json stereo = LocalAudioAnalyzer::analyze(file("stereo.wav")).dictionary();
+
+    std::vector<std::string> keys;
+    for (const auto& [key, value] : mono.items()) keys.push_back(key);
+    EXPECT_EQ(keys, (std::vector<std::string>{"analyzedSeconds", "bandEnergyPercent", "channelCount", "clippedSamplePercent",
+                                              "crestFactorDb", "dcOffset", "dynamicRangeDb", "key", "keyConfidence",
+                                              "measurementNotice", "privacy",
+                                              "rmsDbFS", "samplePeakDbFS", "sampleRate", "scope", "sourceDurationSeconds",
+                                              "spectralCentroidHz", "spectrogram", "waveform"}));
+    EXPECT_EQ(mono["scope"], "rawClipSourcePreFx");
+    EXPECT_EQ(mono["measurementNotice"],
+              "Analyse locale du fichier source du clip, avant les devices, retours et traitements master. Ce n’est pas le "
+              "rendu entendu au master.");
+    EXPECT_EQ(mono["privacy"], "Le fichier audio reste sur ce Mac.");
+    EXPECT_TRUE(mono["channelCount"].is_number_integer());
+    EXPECT_TRUE(mono["sampleRate"].is_number_float());
+    EXPECT_EQ(mono["bandEnergyPercent"].size(), 6u);
+    EXPECT_EQ(mono["waveform"].size(), 120u);
+    EXPECT_TRUE(mono["spectrogram"][0].is_array());
+
+    EXPECT_FALSE(mono.contains("stereoCorrelation"));
+    EXPECT_TRUE(mono["key"].is_string());
+    EXPECT_TRUE(mono["keyConfidence"].is_number_float());
+    EXPECT_TRUE(stereo["stereoCorrelation"].is_number());
+    EXPECT_TRUE(stereo["stereoWidthPercent"].is_number());
+    EXPECT_NEAR(stereo["stereoWidthPercent"].get<double>(), 100.0 / 3.0, 0.01);
+
+    // Very short excerpts keep the band object, empty.
+    Signal brief = tone;
+    brief.resize(3000);
+    writeAudio(file("brief.wav"), {brief});
+    nlohmann::json shortForm = LocalAudioAnalyzer::analyze(file("brief.wav")).dictionary();
+    EXPECT_TRUE(shortForm["bandEnergyPercent"].is_object());
+    EXPECT_TRUE(shortForm["bandEnergyPercent"].empty());
+    EXPECT_EQ(shortForm["spectrogram"], nlohmann::json::array());
+}
+
+TEST_F(LocalAnalysis, OtherContainersDecodeAlike) {
+    struct Case {
+        const char* name;
+        int format;
+        double tolerance;
+    };
+    const Case cases[] = {
+        {"tone.aiff", SF_FORMAT_AIFF | SF_FORMAT_PCM_24, 0.01},
+        {"tone.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 0.01},
+        {"tone.ogg", SF_FORMAT_OGG | SF_FORMAT_VORBIS, 0.5},
+        {"tone.mp3", SF_FORMAT_MPEG | SF_FORMAT_MPEG_LAYER_III, 0.5},
+    };
+    Signal tone = testing::sine(1000, 2.0);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        SF_INFO probe{0, 44100, 2, c.format, 0, 0};
+        if (!sf_format_check(&probe)) continue;  // this libsndfile cannot write it
+        writeAudio(file(c.name), {tone, tone}, 44100, c.format);
+        AudioMeasurement m = LocalAudioAnalyzer::analyze(file(c.name));
+        EXPECT_NEAR(m.samplePeakDbFS, 20 * std::log10(0.5), c.tolerance);
+        EXPECT_GT(m.bandEnergyPercent.at("mid_400_2000"), 99.0);
+        EXPECT_NEAR(m.sourceDurationSeconds, 2.0, 0.06);
+    }
+}
+
+TEST_F(LocalAnalysis, NonFiniteSamplesGiveAFiniteMeasurement) {
+    Signal left = testing::sine(1000, 2.0), right = testing::sine(1000, 2.0, 44100, 0.25);
+    for (std::size_t i = 1000; i < left.size(); i += 9000) {
+        left[i] = NAN;
+        right[i + 3] = INFINITY;
+        left[i + 5] = -INFINITY;
+    }
+    writeAudio(file("nan.wav"), {left, right});
+    AudioMeasurement m = LocalAudioAnalyzer::analyze(file("nan.wav"));
+    nlohmann::json form = m.dictionary();
+    EXPECT_EQ(form.dump().find("null"), std::string::npos) << form.dump();
+    EXPECT_NEAR(m.samplePeakDbFS, 20 * std::log10(0.5), 0.01);
+    EXPECT_EQ(m.clippedSamplePercent, 0.0);
+    ASSERT_TRUE(m.stereoCorrelation);
+    EXPECT_NEAR(*m.stereoCorrelation, 1.0, 1e-6);
+    for (double peak : m.waveform) EXPECT_LE(peak, 0.5);
+    EXPECT_TRUE(std::isfinite(m.spectralCentroidHz));
+
+    // Nothing finite at all: no signal to speak of.
+    writeAudio(file("all-nan.wav"), {Signal(5000, NAN)});
+    EXPECT_EQ(failure(file("all-nan.wav")), AudioMeasurementErrorCase::insufficientSignal);
+}
+
+TEST_F(LocalAnalysis, BadFilesFailWithTheirCase) {
+    EXPECT_EQ(failure(file("missing.wav")), AudioMeasurementErrorCase::unreadableAudio);
+    fs::create_directories(file("folder.wav"));
+    EXPECT_EQ(failure(file("folder.wav")), AudioMeasurementErrorCase::unreadableAudio);
+    testing::writeText(file("empty.wav"), "");
+    EXPECT_EQ(failure(file("empty.wav")), AudioMeasurementErrorCase::unreadableAudio);
+    testing::writeText(file("notes.wav"), "Ceci n’est pas un fichier audio.\n");
+    EXPECT_EQ(failure(file("notes.wav")), AudioMeasurementErrorCase::unreadableAudio);
+
+    // A header announcing no sample rate, or no channel.
+    auto wav = [](std::uint16_t channels, std::uint32_t rate) {
+        std::string bytes = "RIFF";
+        auto put = [&](std::uint32_t value, int size) {
+            for (int i = 0; i < size; ++i) bytes.push_back(static_cast<char>((value >> (8 * i)) & 0xff));
+        };
+        const std::uint32_t data = 40000;
+        put(36 + data, 4);
+        bytes += "WAVEfmt ";
+        put(16, 4);
+        put(1, 2);
+        put(channels, 2);
+        put(rate, 4);
+        put(rate * 2, 4);
+        put(2, 2);
+        put(16, 2);
+        bytes += "data";
+        put(data, 4);
+        bytes += std::string(data, '\x11');
+        return bytes;
+    };
+    testing::writeText(file("no-rate.wav"), wav(1, 0));
+    EXPECT_EQ(failure(file("no-rate.wav")), AudioMeasurementErrorCase::unsupportedAudio);
+    testing::writeText(file("no-channel.wav"), wav(0, 44100));
+    EXPECT_EQ(failure(file("no-channel.wav")), AudioMeasurementErrorCase::unsupportedAudio);
+    testing::writeText(file("fine.wav"), wav(1, 44100));
+    EXPECT_NO_THROW(LocalAudioAnalyzer::analyze(file("fine.wav")));
+
+    try {
+        LocalAudioAnalyzer::analyze(file("no-rate.wav"));
+    } catch (const AudioMeasurementError& error) {
+        EXPECT_EQ(error.description(), "Le format audio de ce clip n’est pas pris en charge.");
+    }
+    try {
+        LocalAudioAnalyzer::analyze(file("notes.wav"));
+    } catch (const AudioMeasurementError& error) {
+        EXPECT_EQ(error.description(), "Le fichier audio du clip est illisible.");
+    }
+}
+
+TEST_F(LocalAnalysis, TruncatedFilesMeasureWhatIsThere) {
+    const auto path = file("cut.wav");
+    writeAudio(path, {testing::sine(1000, 2.0)}, 44100, SF_FORMAT_WAV | SF_FORMAT_PCM_16);
+    const auto size = fs::file_size(path);
+    fs::resize_file(path, 44 + (size - 44) / 4);
+    AudioMeasurement m = LocalAudioAnalyzer::analyze(path);
+    EXPECT_NEAR(m.analyzedSeconds, 0.5, 0.001);
+    EXPECT_NEAR(m.samplePeakDbFS, 20 * std::log10(0.5), 0.01);
+
+    fs::resize_file(path, 44 + 2 * 2000);
+    EXPECT_EQ(failure(path), AudioMeasurementErrorCase::insufficientSignal);
+    fs::resize_file(path, 30);
+    EXPECT_EQ(failure(path), AudioMeasurementErrorCase::unreadableAudio);
 }
 
 }  // namespace
