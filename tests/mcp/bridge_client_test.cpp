@@ -140,6 +140,8 @@ TEST(MCPBridgeClient, ReplyAcceptance) {
     EXPECT_EQ(outcome(400, R"({"ok":"true","error":{"code":"INVALID_ARGUMENT","message":7}})"),
               "VantorelBridge error INVALID_ARGUMENT: The request was rejected.");
     EXPECT_EQ(outcome(200, R"({"ok":1,"result":{}})"), "VantorelBridge error HTTP_200: The request was rejected.");
+    EXPECT_EQ(outcome(200, R"({"ok":true,"result":)" + std::string(100000, '[') + std::string(100000, ']') + "}"),
+              invalid);
 }
 
 TEST(MCPBridgeClient, RawRepliesOverTheWire) {

@@ -130,6 +130,19 @@ TEST_F(Frame, HousekeepingMethodsAndIdsAnsweredInRequestOrder) {
     EXPECT_EQ(exchange.error, "");
 }
 
+TEST_F(Frame, ADeeplyNestedLineIsRefusedWithoutEndingTheServer) {
+    std::string deep(200000, '[');
+    deep += std::string(200000, ']');
+    auto exchange = talk("{\"id\":" + deep + ",\"method\":\"ping\"}\n{\"method\":\"x\",\"p\":\"" + std::string(600, '[') +
+                         "\"}\n{\"id\":2,\"method\":\"ping\",\"params\":" + std::string(100, '[') +
+                         std::string(100, ']') + "}\n");
+    ASSERT_EQ(exchange.responses.size(), 2u);
+    EXPECT_EQ(exchange.responses[0]["error"]["code"], -32700);
+    EXPECT_TRUE(exchange.responses[0]["id"].is_null());
+    EXPECT_EQ(exchange.responses[1]["id"], 2);  // brackets inside strings do not count
+    EXPECT_TRUE(exchange.run.status && exchange.run.status->success());
+}
+
 TEST(FrameLines, UnencodableNumbersInAResultStillGiveOneValidLine) {
     Json value = {{"peak", std::numeric_limits<double>::quiet_NaN()},
                   {"levels", {1.0, std::numeric_limits<double>::infinity(), -std::numeric_limits<double>::infinity()}}};

@@ -1,0 +1,27 @@
+#include "mcp/nesting.h"
+
+namespace vantorel::mcp {
+
+bool nestingWithin(std::string_view text, std::size_t limit) {
+    std::size_t depth = 0;
+    bool inString = false;
+    bool escaped = false;
+    for (char c : text) {
+        if (inString) {
+            if (escaped) escaped = false;
+            else if (c == '\\') escaped = true;
+            else if (c == '"') inString = false;
+            continue;
+        }
+        if (c == '"') {
+            inString = true;
+        } else if (c == '[' || c == '{') {
+            if (++depth > limit) return false;
+        } else if ((c == ']' || c == '}') && depth > 0) {
+            --depth;
+        }
+    }
+    return true;
+}
+
+}  // namespace vantorel::mcp
