@@ -28,6 +28,6 @@ std::optional<KeyDetection> keyOfMonoExcerpt(std::span<const float> mono, double
 // The mono mix, Σ channels ÷ channel count in single precision, written over
 // the first channel (the excerpt is the largest allocation of an analysis,
 // so the mix takes no second buffer). The other channels are released.
-std::vector<float> mixToMono(Channels&& channels);
+Samples mixToMono(Channels&& channels);
 
 }  // namespace vantorel::analysis

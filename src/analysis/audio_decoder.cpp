@@ -1,11 +1,13 @@
 #include "analysis/audio_decoder.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 #include <utility>
@@ -26,6 +28,36 @@ constexpr sf_count_t kChunkFrames = 16384;
 constexpr std::int64_t kMaxSamples = std::int64_t{1} << 27;
 
 }  // namespace
+
+namespace {
+
+constexpr std::size_t kHugePage = std::size_t{2} << 20;
+constexpr std::size_t kHugeBufferBytes = std::size_t{4} << 20;
+
+std::size_t hugeRounded(std::size_t bytes) { return (bytes + kHugePage - 1) / kHugePage * kHugePage; }
+
+}  // namespace
+
+template <typename T>
+void* SampleAllocator<T>::allocateSamples(std::size_t bytes) {
+    if (bytes < kHugeBufferBytes) return ::operator new(bytes);
+    void* pointer = std::aligned_alloc(kHugePage, hugeRounded(bytes));
+    if (pointer == nullptr) throw std::bad_alloc();
+    // Advice only: where huge pages are off, this changes nothing.
+    ::madvise(pointer, hugeRounded(bytes), MADV_HUGEPAGE);
+    return pointer;
+}
+
+template <typename T>
+void SampleAllocator<T>::releaseSamples(void* pointer, std::size_t bytes) noexcept {
+    if (bytes < kHugeBufferBytes) {
+        ::operator delete(pointer);
+    } else {
+        std::free(pointer);
+    }
+}
+
+template struct SampleAllocator<float>;
 
 Excerpt planExcerpt(std::int64_t fileFrames, double sampleRate, double startSeconds,
                     std::optional<double> durationSeconds, double maxSeconds) {

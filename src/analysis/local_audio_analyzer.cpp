@@ -236,30 +236,48 @@ StereoSummary stereoSummary(std::span<const std::span<const float>> channels) {
     std::span<const float> left = channels[0], right = channels[1];
     // Frames holding a NaN or an infinity are left out, as they are from the
     // levels: one bad sample must not turn the whole image into NaN.
+    // Four lanes per sum, so that the double-precision sums do not wait on
+    // one another; a frame that is left out adds zero to every lane.
+    constexpr std::size_t kLanes = 4;
+    const std::size_t frames = left.size();
     auto usable = [&](std::size_t i) { return std::isfinite(left[i]) && std::isfinite(right[i]); };
-    double sumLeft = 0, sumRight = 0;
-    std::size_t n = 0;
-    for (std::size_t i = 0; i < left.size(); ++i) {
-        if (!usable(i)) continue;
-        sumLeft += left[i];
-        sumRight += right[i];
-        ++n;
+    std::array<double, kLanes> sumLeft{}, sumRight{};
+    std::array<std::size_t, kLanes> counted{};
+    auto first = [&](std::size_t lane, std::size_t i) {
+        const bool ok = usable(i);
+        sumLeft[lane] += ok ? static_cast<double>(left[i]) : 0.0;
+        sumRight[lane] += ok ? static_cast<double>(right[i]) : 0.0;
+        counted[lane] += ok;
+    };
+    std::size_t i = 0;
+    for (; i + kLanes <= frames; i += kLanes) {
+        for (std::size_t lane = 0; lane < kLanes; ++lane) first(lane, i + lane);
     }
-    double meanLeft = n > 0 ? sumLeft / static_cast<double>(n) : 0.0;
-    double meanRight = n > 0 ? sumRight / static_cast<double>(n) : 0.0;
-    double covariance = 0, varianceLeft = 0, varianceRight = 0, midEnergy = 0, sideEnergy = 0;
-    for (std::size_t i = 0; i < left.size(); ++i) {
-        if (!usable(i)) continue;
-        double l = left[i], r = right[i];
-        double dl = l - meanLeft, dr = r - meanRight;
-        covariance += dl * dr;
-        varianceLeft += dl * dl;
-        varianceRight += dr * dr;
-        double mid = (l + r) / 2.0, side = (l - r) / 2.0;
-        midEnergy += mid * mid;
-        sideEnergy += side * side;
+    for (; i < frames; ++i) first(0, i);
+    const auto n = static_cast<double>(counted[0] + counted[1] + counted[2] + counted[3]);
+    const double meanLeft = n > 0 ? (sumLeft[0] + sumLeft[1] + sumLeft[2] + sumLeft[3]) / n : 0.0;
+    const double meanRight = n > 0 ? (sumRight[0] + sumRight[1] + sumRight[2] + sumRight[3]) / n : 0.0;
+
+    std::array<double, kLanes> products{}, squaresLeft{}, squaresRight{}, mids{}, sides{};
+    auto second = [&](std::size_t lane, std::size_t i) {
+        const bool ok = usable(i);
+        const double l = ok ? static_cast<double>(left[i]) : 0.0, r = ok ? static_cast<double>(right[i]) : 0.0;
+        const double dl = ok ? l - meanLeft : 0.0, dr = ok ? r - meanRight : 0.0;
+        const double mid = (l + r) / 2.0, side = (l - r) / 2.0;
+        products[lane] += dl * dr;
+        squaresLeft[lane] += dl * dl;
+        squaresRight[lane] += dr * dr;
+        mids[lane] += mid * mid;
+        sides[lane] += side * side;
+    };
+    for (i = 0; i + kLanes <= frames; i += kLanes) {
+        for (std::size_t lane = 0; lane < kLanes; ++lane) second(lane, i + lane);
     }
-    double scale = std::sqrt(varianceLeft * varianceRight);
+    for (; i < frames; ++i) second(0, i);
+    auto total = [](const std::array<double, kLanes>& lanes) { return lanes[0] + lanes[1] + lanes[2] + lanes[3]; };
+    const double covariance = total(products), varianceLeft = total(squaresLeft), varianceRight = total(squaresRight);
+    const double midEnergy = total(mids), sideEnergy = total(sides);
+    const double scale = std::sqrt(varianceLeft * varianceRight);
     summary.correlation = scale <= 0 ? 1.0 : std::clamp(covariance / scale, -1.0, 1.0);
     summary.width = midEnergy > 0 ? std::min(std::sqrt(sideEnergy / midEnergy) * 100.0, kMaxCorrelationWidth) : 0.0;
     return summary;
@@ -276,10 +294,13 @@ std::vector<double> waveform(std::span<const float> samples, std::size_t points)
         double peak = 0;
         if (start < count) {
             std::size_t end = std::min(start + bucket, count);
+            float highest = 0;
             for (std::size_t j = start; j < end; ++j) {
                 // A non-finite sample has no height to draw.
-                if (std::isfinite(samples[j])) peak = std::max(peak, static_cast<double>(std::fabs(samples[j])));
+                const float magnitude = std::fabs(samples[j]);
+                highest = magnitude <= std::numeric_limits<float>::max() ? std::max(highest, magnitude) : highest;
             }
+            peak = highest;
         }
         peaks.push_back(peak);
     }
@@ -306,9 +327,56 @@ AudioMeasurement analyze(const std::filesystem::path& file, double transposeSemi
 
 namespace analysis {
 
-std::vector<float> mixToMono(Channels&& channels) {
+namespace {
+
+// Peak, sums and counts over the finite samples. Four independent lanes keep
+// the double-precision sums from waiting on one another; a non-finite
+// sample contributes nothing to any lane.
+class Levels {
+public:
+    void add(std::span<const float> samples) {
+        const std::size_t n = samples.size();
+        std::size_t i = 0;
+        for (; i + kLanes <= n; i += kLanes) {
+            for (std::size_t lane = 0; lane < kLanes; ++lane) take(lane, samples[i + lane]);
+        }
+        for (; i < n; ++i) take(0, samples[i]);
+    }
+    std::size_t finite() const { return total(finite_); }
+    std::size_t clipped() const { return total(clipped_); }
+    double peak() const { return *std::max_element(peak_.begin(), peak_.end()); }
+    double squares() const { return total(squares_); }
+    double sum() const { return total(sum_); }
+
+private:
+    static constexpr std::size_t kLanes = 4;
+
+    void take(std::size_t lane, float sample) {
+        const bool usable = std::isfinite(sample);
+        const double x = usable ? static_cast<double>(sample) : 0.0;
+        const double magnitude = std::fabs(x);
+        finite_[lane] += usable;
+        clipped_[lane] += magnitude >= kClipLevel;
+        peak_[lane] = std::max(peak_[lane], magnitude);
+        squares_[lane] += x * x;
+        sum_[lane] += x;
+    }
+    template <typename T>
+    static T total(const std::array<T, kLanes>& lanes) {
+        T result{};
+        for (T value : lanes) result += value;
+        return result;
+    }
+
+    std::array<std::size_t, kLanes> finite_{}, clipped_{};
+    std::array<double, kLanes> peak_{}, squares_{}, sum_{};
+};
+
+}  // namespace
+
+Samples mixToMono(Channels&& channels) {
     if (channels.empty()) return {};
-    std::vector<float> mono = std::move(channels[0]);
+    Samples mono = std::move(channels[0]);
     if (channels.size() == 1) return mono;
     const auto count = static_cast<float>(channels.size());
     for (std::size_t i = 0; i < mono.size(); ++i) {
@@ -339,20 +407,11 @@ AudioMeasurement measureSource(AudioSource& source, double transposeSemitones, d
     if (frames < static_cast<std::size_t>(kMinFrames)) fail(AudioMeasurementErrorCase::insufficientSignal);
 
     // Levels over the finite samples only, summed in double precision.
-    std::size_t finite = 0, clipped = 0;
-    double peak = 0, squares = 0, sum = 0;
-    for (const auto& channel : channels) {
-        for (float sample : channel) {
-            if (!std::isfinite(sample)) continue;
-            double x = sample;
-            double magnitude = std::fabs(x);
-            ++finite;
-            peak = std::max(peak, magnitude);
-            squares += x * x;
-            sum += x;
-            if (magnitude >= kClipLevel) ++clipped;
-        }
-    }
+    Levels levels;
+    for (const auto& channel : channels) levels.add(channel);
+    const std::size_t finite = levels.finite();
+    const std::size_t clipped = levels.clipped();
+    const double peak = levels.peak(), squares = levels.squares(), sum = levels.sum();
     if (finite == 0) fail(AudioMeasurementErrorCase::insufficientSignal);
     const double n = static_cast<double>(finite);
     const double rms = std::sqrt(squares / n);
@@ -371,7 +430,7 @@ AudioMeasurement measureSource(AudioSource& source, double transposeSemitones, d
     m.stereoCorrelation = stereo.correlation;
     m.stereoWidthPercent = stereo.width;
 
-    const std::vector<float> mono = mixToMono(std::move(channels));
+    const Samples mono = mixToMono(std::move(channels));
     std::vector<double> shortTerm = LocalAudioAnalyzer::shortTermRMS(mono, sampleRate);
     m.dynamicRangeDb = LocalAudioAnalyzer::percentileDb(shortTerm, kHighPercentile, kLowPercentile);
 

@@ -215,7 +215,7 @@ KeyDetection detectKeyOfSource(AudioSource& source, double transposeSemitones, d
     }
     const std::size_t framesRead = channels.empty() ? 0 : channels[0].size();
     if (framesRead <= static_cast<std::size_t>(kMinReadFrames)) fail(KeyAnalysisErrorCase::insufficientSignal);
-    std::vector<float> mono = mixToMono(std::move(channels));
+    Samples mono = mixToMono(std::move(channels));
     MusicalKeyAnalyzer::Chroma chroma = MusicalKeyAnalyzer::audioChroma(mono, sampleRate);
     return MusicalKeyAnalyzer::detect(chroma, transposeSemitones, static_cast<double>(framesRead) / sampleRate);
 }
