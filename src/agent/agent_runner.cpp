@@ -1,0 +1,350 @@
+#include "agent/agent_runner.h"
+
+#include "agent/agent_preferences.h"
+#include "agent/utf8.h"
+#include "common/files.h"
+#include "common/json.h"
+#include "common/paths.h"
+#include "common/process.h"
+#include "common/text.h"
+#include "common/uuid.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <system_error>
+
+namespace vantorel {
+
+namespace fs = std::filesystem;
+using json::Json;
+
+namespace EmbeddedAgentClient {
+
+namespace {
+
+std::vector<std::string> splitLines(std::string_view text) {
+    std::vector<std::string> lines;
+    while (!text.empty()) {
+        std::size_t end = text.find('\n');
+        std::string_view line = text.substr(0, end);
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        if (!line.empty()) lines.emplace_back(line);
+        if (end == std::string_view::npos) break;
+        text.remove_prefix(end + 1);
+    }
+    return lines;
+}
+
+std::string inQuotes(std::string_view value) { return "\"" + std::string(value) + "\""; }
+
+// The helper path goes into a TOML string of Codex's --config.
+std::string escapedForToml(const std::string& path) {
+    std::string escaped;
+    for (char c : path) {
+        if (c == '\\') escaped += "\\\\";
+        else if (c == '"') escaped += "\\\"";
+        else escaped += c;
+    }
+    return escaped;
+}
+
+}  // namespace
+
+const std::vector<std::string>& enabledTools() {
+    static const std::vector<std::string> tools = {
+        "vantorel_get_session",          "vantorel_get_context",           "vantorel_analyze_project",
+        "vantorel_analyze_mix_preparation", "vantorel_get_device_parameters", "vantorel_find_key",
+        "vantorel_listen_selected_clip", "vantorel_get_master_listen",     "vantorel_search_samples",
+    };
+    return tools;
+}
+
+std::vector<std::string> codexArguments(const fs::path& workspacePath, const fs::path& outputPath,
+                                        std::string_view reasoningEffort, const fs::path& helperPath,
+                                        const std::optional<std::string>& sessionId) {
+    std::string toolList;
+    for (const auto& tool : enabledTools()) {
+        if (!toolList.empty()) toolList += ",";
+        toolList += inQuotes(tool);
+    }
+    std::vector<std::string> common = {
+        "--json",
+        "--skip-git-repo-check",
+        "--ignore-user-config",
+        "--ignore-rules",
+        "--model",
+        std::string(kCodexModel),
+        "--config",
+        "model_reasoning_effort=" + inQuotes(reasoningEffort),
+        "--config",
+        "mcp_servers.vantorel.command=" + inQuotes(escapedForToml(helperPath.string())),
+        "--config",
+        "mcp_servers.vantorel.required=true",
+        "--config",
+        "mcp_servers.vantorel.enabled_tools=[" + toolList + "]",
+        "--config",
+        "mcp_servers.vantorel.default_tools_approval_mode=" + inQuotes("auto"),
+        "--output-last-message",
+        outputPath.string(),
+    };
+    std::vector<std::string> arguments;
+    bool resumed = sessionId && !sessionId->empty();
+    arguments.emplace_back("exec");
+    if (resumed) arguments.emplace_back("resume");
+    arguments.insert(arguments.end(), common.begin(), common.end());
+    if (resumed) {
+        arguments.push_back(*sessionId);
+    } else {
+        for (const char* argument : {"--sandbox", "read-only", "--color", "never", "--cd"}) {
+            arguments.emplace_back(argument);
+        }
+        arguments.push_back(workspacePath.string());
+    }
+    arguments.emplace_back("-");
+    return arguments;
+}
+
+std::vector<std::string> claudeArguments(const fs::path& configPath, const std::optional<std::string>& newSessionId,
+                                         const std::optional<std::string>& resumedSessionId) {
+    std::string allowed;
+    for (const auto& tool : enabledTools()) {
+        if (!allowed.empty()) allowed += ",";
+        allowed += "mcp__vantorel__" + tool;
+    }
+    std::vector<std::string> arguments = {
+        "--print",       "--output-format",      "text",          "--permission-mode", "dontAsk", "--tools", "",
+        "--mcp-config",  configPath.string(),    "--strict-mcp-config", "--allowedTools", allowed,
+    };
+    if (resumedSessionId) {
+        arguments.emplace_back("--resume");
+        arguments.push_back(*resumedSessionId);
+    } else {
+        arguments.emplace_back("--session-id");
+        arguments.push_back(newSessionId.value_or(""));
+    }
+    return arguments;
+}
+
+fs::path helperPath(const std::optional<fs::path>& ownExecutable, const fs::path& agentExecutable) {
+    if (ownExecutable && !ownExecutable->empty()) return ownExecutable->parent_path() / "vantorel-mcp";
+    return agentExecutable.parent_path() / "vantorel-mcp";
+}
+
+void writeClaudeMCPConfig(const fs::path& file, const fs::path& helperPath) {
+    Json config = {{"mcpServers", {{"vantorel", {{"command", helperPath.string()}, {"args", Json::array()}}}}}};
+    files::writeAtomically(file, json::compact(config), 0600);
+}
+
+std::optional<std::string> codexThreadId(std::string_view standardOutput) {
+    for (const auto& line : splitLines(standardOutput)) {
+        auto event = json::parse(line);
+        if (!event || !event->is_object()) continue;
+        if (json::text(*event, "type") != "thread.started") continue;
+        auto thread = json::text(*event, "thread_id");
+        if (thread && !thread->empty()) return thread;
+    }
+    return std::nullopt;
+}
+
+std::string readableFailure(std::string_view standardError, std::string_view standardOutput) {
+    static constexpr std::string_view kTellingWords[] = {"error", "failed", "limit", "quota", "rate",   "context",
+                                                         "token", "login",  "auth",  "model", "request"};
+    std::string_view source = text::trim(standardError).empty() ? standardOutput : standardError;
+    auto lines = splitLines(source);
+    for (auto line = lines.rbegin(); line != lines.rend(); ++line) {
+        std::string lowered = text::lower(*line);
+        bool telling = std::any_of(std::begin(kTellingWords), std::end(kTellingWords),
+                                   [&](std::string_view word) { return text::contains(lowered, word); });
+        if (telling) return text::graphemePrefix(text::trim(*line), kFailureLineCap);
+    }
+    return "L’agent IA a refusé la requête sans fournir de diagnostic.";
+}
+
+}  // namespace EmbeddedAgentClient
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// The four files of one run, removed however the run ends.
+struct RunFiles {
+    fs::path answer;
+    fs::path output;
+    fs::path error;
+    fs::path mcpConfig;
+
+    explicit RunFiles(const fs::path& folder)
+        : answer(folder / ("vantorel-agent-" + uuid::upper() + ".txt")),
+          output(folder / ("vantorel-agent-stdout-" + uuid::upper() + ".txt")),
+          error(folder / ("vantorel-agent-stderr-" + uuid::upper() + ".txt")),
+          mcpConfig(folder / ("vantorel-agent-mcp-" + uuid::upper() + ".json")) {}
+    RunFiles(const RunFiles&) = delete;
+    RunFiles& operator=(const RunFiles&) = delete;
+    ~RunFiles() {
+        std::error_code ignored;
+        for (const fs::path* file : {&answer, &output, &error, &mcpConfig}) fs::remove(*file, ignored);
+    }
+};
+
+// Created empty and owner-only before the agent starts, so that a file of
+// someone else's in the shared temporary folder is never written to.
+bool createEmpty(const fs::path& file) {
+    int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0) return false;
+    ::close(fd);
+    return true;
+}
+
+std::string readText(const fs::path& file) { return validUtf8OrEmpty(files::read(file).value_or(std::string())); }
+
+// SIGPIPE stays blocked while this thread writes to an agent that may have
+// stopped reading; a pending one is dropped before the mask is restored.
+class PipeSignalGuard {
+public:
+    PipeSignalGuard() {
+        sigemptyset(&block_);
+        sigaddset(&block_, SIGPIPE);
+        pthread_sigmask(SIG_BLOCK, &block_, &previous_);
+    }
+    ~PipeSignalGuard() {
+        timespec zero{0, 0};
+        sigtimedwait(&block_, nullptr, &zero);
+        pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
+    }
+    PipeSignalGuard(const PipeSignalGuard&) = delete;
+    PipeSignalGuard& operator=(const PipeSignalGuard&) = delete;
+
+private:
+    sigset_t block_;
+    sigset_t previous_;
+};
+
+// Feeds the prompt and waits for the agent, both within the time limit: an
+// agent that never reads its input must not hold the run past the limit
+// either. Returns the exit status, or nothing at the deadline.
+std::optional<process::ExitStatus> feedAndWait(process::Child& child, std::string_view prompt,
+                                               std::chrono::milliseconds limit) {
+    constexpr auto kPollInterval = std::chrono::milliseconds(80);
+    auto deadline = Clock::now() + limit;
+    PipeSignalGuard guard;
+    std::size_t written = 0;
+    if (child.inputFd() >= 0) {
+        ::fcntl(child.inputFd(), F_SETFL, ::fcntl(child.inputFd(), F_GETFL) | O_NONBLOCK);
+        if (prompt.empty()) child.closeInput();
+    }
+    while (true) {
+        if (auto status = child.tryWait()) return status;
+        auto now = Clock::now();
+        if (now >= deadline) return std::nullopt;
+        auto slice = std::min(kPollInterval, std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now));
+        if (slice.count() <= 0) slice = std::chrono::milliseconds(1);
+        int fd = child.inputFd();
+        if (fd < 0) {
+            child.wait(slice);
+            continue;
+        }
+        pollfd entry{fd, POLLOUT, 0};
+        int ready = ::poll(&entry, 1, static_cast<int>(slice.count()));
+        if (ready <= 0) continue;
+        if (entry.revents & (POLLERR | POLLHUP | POLLNVAL)) {
+            child.closeInput();
+            continue;
+        }
+        ssize_t n = ::write(fd, prompt.data() + written, prompt.size() - written);
+        if (n > 0) written += static_cast<std::size_t>(n);
+        else if (n < 0 && errno != EAGAIN && errno != EINTR) child.closeInput();
+        if (written >= prompt.size()) child.closeInput();
+    }
+}
+
+}  // namespace
+
+AgentRunner::AgentRunner() : AgentRunner(AgentConnector(), EmbeddedAgentClient::kTimeLimit) {}
+
+AgentRunner::AgentRunner(AgentConnector connector, std::chrono::milliseconds timeLimit)
+    : connector_(std::move(connector)), timeLimit_(timeLimit) {}
+
+std::optional<VantorelAgent> AgentRunner::selectedAgent() const {
+    if (auto preferred = preferredAgent(); preferred && connector_.isAvailable(*preferred)) return preferred;
+    if (connector_.isAvailable(VantorelAgent::codex)) return VantorelAgent::codex;
+    if (connector_.isAvailable(VantorelAgent::claude)) return VantorelAgent::claude;
+    return std::nullopt;
+}
+
+EmbeddedAgentClient::RunResult AgentRunner::run(VantorelAgent agent, std::string_view prompt,
+                                                std::string_view codexReasoningEffort,
+                                                const std::optional<std::string>& sessionId) const {
+    using namespace EmbeddedAgentClient;
+    auto executable = connector_.executableURL(agent);
+    if (!executable) throw EmbeddedAgentError(EmbeddedAgentErrorCase::unavailable);
+
+    fs::path temporary = paths::temporary();
+    fs::path workspace = temporary / "VantorelAgentWorkspace";
+    std::error_code ignored;
+    fs::create_directories(workspace, ignored);
+
+    RunFiles files(temporary);
+    if (!createEmpty(files.output) || !createEmpty(files.error)) {
+        throw EmbeddedAgentError(EmbeddedAgentErrorCase::launchFailed);
+    }
+
+    fs::path helper = helperPath(connector_.ownExecutable(), *executable);
+    bool hasSession = sessionId && !sessionId->empty();
+    std::optional<std::string> claudeSession;
+    process::SpawnOptions options;
+    options.arguments.push_back(executable->string());
+    std::vector<std::string> arguments;
+    if (agent == VantorelAgent::codex) {
+        arguments = codexArguments(workspace, files.answer, codexReasoningEffort, helper, sessionId);
+    } else {
+        claudeSession = hasSession ? *sessionId : uuid::lower();
+        try {
+            writeClaudeMCPConfig(files.mcpConfig, helper);
+        } catch (const std::exception&) {
+            throw EmbeddedAgentError(EmbeddedAgentErrorCase::launchFailed);
+        }
+        arguments = hasSession ? claudeArguments(files.mcpConfig, std::nullopt, claudeSession)
+                               : claudeArguments(files.mcpConfig, claudeSession, std::nullopt);
+    }
+    options.arguments.insert(options.arguments.end(), arguments.begin(), arguments.end());
+    options.input = process::Stream::pipe();
+    options.output = process::Stream::file(files.output);
+    options.error = process::Stream::file(files.error);
+
+    std::optional<process::Child> child;
+    try {
+        child.emplace(process::Child::spawn(options));
+    } catch (const std::system_error&) {
+        throw EmbeddedAgentError(EmbeddedAgentErrorCase::launchFailed);
+    }
+    auto status = feedAndWait(*child, prompt, timeLimit_);
+    if (!status) {
+        child->terminate();
+        throw EmbeddedAgentError(EmbeddedAgentErrorCase::timedOut);
+    }
+
+    std::string output = readText(files.output);
+    std::string error = readText(files.error);
+    if (!status->success()) throw EmbeddedAgentError::failed(readableFailure(error, output));
+
+    std::string text = text::trim(readText(files.answer));
+    if (text.empty()) text = text::trim(output);
+    if (text.empty()) throw EmbeddedAgentError(EmbeddedAgentErrorCase::emptyResponse);
+
+    RunResult result;
+    result.answer = text::graphemePrefix(text, kAnswerLengthCap);
+    if (agent == VantorelAgent::codex) {
+        result.sessionId = codexThreadId(output);
+        if (!result.sessionId) result.sessionId = sessionId;
+    } else {
+        result.sessionId = claudeSession;
+    }
+    return result;
+}
+
+}  // namespace vantorel

@@ -1,0 +1,213 @@
+#include "agent/context_compaction.h"
+
+#include "common/json.h"
+#include "common/regex.h"
+
+#include <unicode/uchar.h>
+#include <unicode/utf8.h>
+
+#include <initializer_list>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace vantorel::EmbeddedAgentClient {
+
+using json::Json;
+
+namespace {
+
+constexpr std::string_view kTrackPattern = "(?i)\\b(?:piste|track)\\s*(\\d{1,3})\\b";
+
+// ICU's \d also matches other scripts' decimal digits, so the number is read
+// digit by digit through ICU rather than with a C parser.
+std::optional<std::int64_t> decimalValue(std::string_view digits) {
+    const auto* data = reinterpret_cast<const uint8_t*>(digits.data());
+    int32_t length = static_cast<int32_t>(digits.size());
+    int32_t at = 0;
+    std::int64_t value = 0;
+    bool any = false;
+    while (at < length) {
+        UChar32 c;
+        U8_NEXT(data, at, length, c);
+        int32_t digit = c < 0 ? -1 : u_charDigitValue(c);
+        if (digit < 0) return std::nullopt;
+        value = value * 10 + digit;
+        any = true;
+    }
+    return any ? std::optional<std::int64_t>(value) : std::nullopt;
+}
+
+bool isArrayOfObjects(const Json* value) {
+    if (value == nullptr || !value->is_array()) return false;
+    for (const auto& element : *value) {
+        if (!element.is_object()) return false;
+    }
+    return true;
+}
+
+Json keepOnly(const Json& object, std::initializer_list<const char*> keys) {
+    Json reduced = Json::object();
+    for (const char* key : keys) {
+        if (auto found = object.find(key); found != object.end()) reduced[key] = *found;
+    }
+    return reduced;
+}
+
+std::string keyPart(const Json& clip, const char* key) {
+    auto found = clip.find(key);
+    if (found == clip.end() || found->is_null()) return {};
+    if (found->is_string()) return found->get<std::string>();
+    return found->dump();
+}
+
+std::string clipKey(const Json& clip) {
+    return keyPart(clip, "name") + "|" + keyPart(clip, "startTimeBeats") + "|" + keyPart(clip, "endTimeBeats");
+}
+
+bool isTrue(const Json& object, const char* key) { return json::flag(object, key, false); }
+
+void compactClips(Json& track, int limit) {
+    const Json* clips = json::member(track, "clipDetails");
+    if (!isArrayOfObjects(clips)) return;
+    std::size_t count = clips->size();
+    std::vector<const Json*> kept;
+    if (count <= static_cast<std::size_t>(limit)) {
+        for (const auto& clip : *clips) kept.push_back(&clip);
+    } else {
+        // Clips the producer is working with come first, then an even spread
+        // over the whole list (the first and the last clip always included).
+        std::vector<const Json*> candidates;
+        for (const auto& clip : *clips) {
+            if (isTrue(clip, "selected") || isTrue(clip, "playing") || isTrue(clip, "recording")) {
+                candidates.push_back(&clip);
+            }
+        }
+        std::size_t span = count - 1;
+        std::size_t steps = static_cast<std::size_t>(limit - 1);
+        for (std::size_t i = 0; i < static_cast<std::size_t>(limit); ++i) {
+            // round(i × span / steps), halves away from zero, in integers.
+            std::size_t position = (2 * i * span + steps) / (2 * steps);
+            candidates.push_back(&(*clips)[position]);
+        }
+        std::set<std::string> taken;
+        for (const Json* clip : candidates) {
+            if (kept.size() == static_cast<std::size_t>(limit)) break;
+            if (!taken.insert(clipKey(*clip)).second) continue;
+            kept.push_back(clip);
+        }
+    }
+    Json reduced = Json::array();
+    for (const Json* clip : kept) {
+        reduced.push_back(keepOnly(*clip, {"name", "type", "startTimeBeats", "endTimeBeats", "lengthBeats", "playing",
+                                           "recording", "selected"}));
+    }
+    if (kept.size() < count) track["clipDetailsOmitted"] = count - kept.size();
+    track["clipDetails"] = std::move(reduced);
+}
+
+void compactDevices(Json& track, bool detailed) {
+    const Json* devices = json::member(track, "devices");
+    if (!isArrayOfObjects(devices)) return;
+    std::size_t limit = detailed ? kDetailedDeviceLimit : kBackgroundDeviceLimit;
+    std::size_t count = devices->size();
+    Json kept = Json::array();
+    for (std::size_t i = 0; i < count && i < limit; ++i) {
+        Json device = (*devices)[i];
+        const Json* parameters = json::member(device, "parameters");
+        if (isArrayOfObjects(parameters)) {
+            std::size_t p = parameters->size();
+            if (detailed) {
+                std::size_t cap = kDetailedParameterLimitPerDevice;
+                if (p > cap) {
+                    Json first(parameters->begin(), parameters->begin() + static_cast<std::ptrdiff_t>(cap));
+                    device["parameters"] = std::move(first);
+                    device["parametersOmitted"] = p - cap;
+                }
+            } else {
+                device.erase("parameters");
+                device["parameterCount"] = p;
+            }
+        }
+        kept.push_back(std::move(device));
+    }
+    if (count > limit) track["devicesOmitted"] = count - limit;
+    track["devices"] = std::move(kept);
+}
+
+void reduceBackground(Json& track) {
+    if (const Json* mixer = json::object(track, "mixer")) {
+        Json reduced = Json::object();
+        for (const char* key : {"volume", "panning"}) {
+            if (const Json* control = json::object(*mixer, key)) {
+                reduced[key] = keepOnly(*control, {"value", "displayValue", "automated"});
+            }
+        }
+        auto sends = mixer->find("sends");
+        reduced["sends"] = sends != mixer->end() ? *sends : Json::array();
+        track["mixer"] = std::move(reduced);
+    }
+    if (const Json* meter = json::object(track, "meterWindow")) {
+        track["meterWindow"] = keepOnly(*meter, {"current", "maximum", "average", "observedSeconds"});
+    }
+    for (const char* key : {"canBeArmed", "deviceLimitApplied", "frozen", "inputRouting", "outputRouting"}) {
+        track.erase(key);
+    }
+}
+
+Json compactTrack(Json track, bool detailed) {
+    compactClips(track, detailed ? kDetailedClipSamples : kBackgroundClipSamples);
+    compactDevices(track, detailed);
+    if (!detailed) reduceBackground(track);
+    return track;
+}
+
+}  // namespace
+
+std::optional<std::int64_t> targetedTrackIndex(std::string_view question) {
+    auto match = regex::firstMatch(kTrackPattern, question);
+    if (!match || !match->group(1)) return std::nullopt;
+    auto number = decimalValue(*match->group(1));
+    if (!number || *number < 1) return std::nullopt;
+    return *number - 1;
+}
+
+Json compactedContext(const Json& context, std::optional<std::string_view> question) {
+    const Json* found = json::object(context, "projectAnalysis");
+    if (found == nullptr) return context;
+    Json analysis = *found;
+    std::optional<std::int64_t> requested = question ? targetedTrackIndex(*question) : std::nullopt;
+
+    if (const Json* tracks = json::member(analysis, "tracks"); isArrayOfObjects(tracks)) {
+        Json compacted = Json::array();
+        for (const auto& track : *tracks) {
+            bool detailed = json::flag(track, "selected", false);
+            if (requested) {
+                auto index = json::integer(track, "index");
+                if (index && *index == *requested) detailed = true;
+            }
+            compacted.push_back(compactTrack(track, detailed));
+        }
+        analysis["tracks"] = std::move(compacted);
+    }
+    if (const Json* returns = json::member(analysis, "returnTracks"); isArrayOfObjects(returns)) {
+        Json compacted = Json::array();
+        for (const auto& track : *returns) compacted.push_back(compactTrack(track, false));
+        analysis["returnTracks"] = std::move(compacted);
+    }
+    if (const Json* master = json::object(analysis, "masterTrack")) {
+        analysis["masterTrack"] = compactTrack(*master, true);
+    }
+    analysis["contextCompaction"] = {
+        {"scope", "all-track overview plus detailed selected or explicitly requested track"},
+        {"backgroundClipSamples", kBackgroundClipSamples},
+        {"detailedClipSamples", kDetailedClipSamples},
+        {"backgroundDeviceParameters", 0},
+        {"detailedParameterLimitPerDevice", kDetailedParameterLimitPerDevice},
+    };
+    Json result = context;
+    result["projectAnalysis"] = std::move(analysis);
+    return result;
+}
+
+}  // namespace vantorel::EmbeddedAgentClient
