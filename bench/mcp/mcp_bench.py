@@ -144,20 +144,23 @@ try:
     idle_peak = server.peak_kib()
     key, failed = server.tool("vantorel_find_key")
     assert not failed, key
-    session, _ = server.tool("vantorel_get_session")
-    job, failed = server.tool("vantorel_start_master_listen",
-                              {"bars": 4, "startTime": 0, "expectedRevision": session["revision"], "confirm": True})
-    assert not failed, job
-    measured = None
-    for _ in range(200):
-        status, failed = server.tool("vantorel_get_master_listen", {"jobId": job["jobId"]})
-        assert not failed, status
-        if "scope" in status:
-            measured = status
-            break
-        time.sleep(0.05)
-    assert measured and measured["scope"] == "renderedMasterResampling"
-    work_peak = server.peak_kib()
+    peaks = {}
+    for bars in (4, 32):
+        session, _ = server.tool("vantorel_get_session")
+        job, failed = server.tool("vantorel_start_master_listen",
+                                  {"bars": bars, "startTime": 0, "expectedRevision": session["revision"],
+                                   "confirm": True})
+        assert not failed, job
+        measured = None
+        for _ in range(400):
+            status, failed = server.tool("vantorel_get_master_listen", {"jobId": job["jobId"]})
+            assert not failed, status
+            if "scope" in status:
+                measured = status
+                break
+            time.sleep(0.05)
+        assert measured and measured["scope"] == "renderedMasterResampling"
+        peaks[bars] = (server.peak_kib(), measured["analyzedSeconds"])
     server.close()
 
     print("start → initialize response   median %.2f ms  (min %.2f, %d runs; cat echoing the line: median %.2f ms)" %
@@ -169,8 +172,9 @@ try:
           (median_ms(direct), median_ms(health)))
     print("  server's own share           about %.2f ms" %
           (median_ms(contexts) - median_ms(direct) - median_ms(health)))
-    print("peak resident memory           %.1f MB after reads, %.1f MB after key detection and a 4-bar master "
-          "measurement" % (idle_peak / 1024, work_peak / 1024))
+    print("peak resident memory           %.1f MB after reads and tools/list" % (idle_peak / 1024))
+    for bars, (peak, seconds) in peaks.items():
+        print("  after a %2d-bar master measurement (%.1f s of audio)  %.1f MB" % (bars, seconds, peak / 1024))
 finally:
     bridge.terminate()
     bridge.wait(10)
