@@ -3,7 +3,6 @@
 // handler always returns so the loop reaches the end of input.
 #include "common/json.h"
 #include "mcp/frame.h"
-#include "mcp/nesting.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -20,7 +19,7 @@ void require(bool condition) {
 void checkLine(std::string_view line) {
     auto response = vantorel::VantorelMCPMain::handleLine(line);
     auto request = vantorel::json::parse(line);
-    bool notification = vantorel::mcp::nestingWithin(line) && request && request->is_object() && !request->contains("id") &&
+    bool notification = vantorel::json::nestingWithin(line) && request && request->is_object() && !request->contains("id") &&
                         vantorel::json::text(*request, "method").has_value();
     require(notification != response.has_value());
     if (!response) return;

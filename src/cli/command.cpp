@@ -1,4 +1,5 @@
 #include "cli/command.h"
+#include "common/json.h"
 
 #include <cerrno>
 #include <cmath>
@@ -102,11 +103,11 @@ nlohmann::json readJsonFile(const std::string& path) {
     if (!in) throw ReportedError("CommandLineError", "fileUnreadable", "Impossible de lire le fichier " + path + ".");
     std::ostringstream content;
     content << in.rdbuf();
-    auto parsed = nlohmann::json::parse(content.str(), nullptr, false);
-    if (parsed.is_discarded()) {
+    auto parsed = json::parse(content.str());
+    if (!parsed) {
         throw ReportedError("CommandLineError", "invalidJSON", "Le fichier " + path + " ne contient pas de JSON valide.");
     }
-    return parsed;
+    return *parsed;
 }
 
 }  // namespace vantorel::cli

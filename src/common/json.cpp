@@ -110,7 +110,30 @@ std::string compact(const Json& value) { return value.dump(-1, ' ', false, Json:
 
 std::string pretty(const Json& value) { return value.dump(2, ' ', false, Json::error_handler_t::replace); }
 
+bool nestingWithin(std::string_view text, std::size_t limit) {
+    std::size_t depth = 0;
+    bool inString = false;
+    bool escaped = false;
+    for (char c : text) {
+        if (inString) {
+            if (escaped) escaped = false;
+            else if (c == '\\') escaped = true;
+            else if (c == '"') inString = false;
+            continue;
+        }
+        if (c == '"') {
+            inString = true;
+        } else if (c == '[' || c == '{') {
+            if (++depth > limit) return false;
+        } else if ((c == ']' || c == '}') && depth > 0) {
+            --depth;
+        }
+    }
+    return true;
+}
+
 std::optional<Json> parse(std::string_view text) {
+    if (!nestingWithin(text)) return std::nullopt;
     Json parsed = Json::parse(text.begin(), text.end(), nullptr, false);
     if (parsed.is_discarded()) return std::nullopt;
     return parsed;

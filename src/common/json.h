@@ -9,6 +9,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -49,7 +50,17 @@ std::vector<std::string> texts(const Json& object, std::string_view key);
 std::string compact(const Json& value);
 std::string pretty(const Json& value);
 
-// Parses text, giving nothing on a syntax error.
+// Deeper than any document the system exchanges. Writing and freeing a
+// document recurse once per level, so a single hostile line nested a million
+// deep must not reach the parser.
+inline constexpr std::size_t maximumNesting = 512;
+
+// Whether arrays and objects in text nest at most `limit` deep; brackets in
+// strings do not count. Says nothing of validity.
+bool nestingWithin(std::string_view text, std::size_t limit = maximumNesting);
+
+// Parses text, giving nothing on a syntax error or a document nested deeper
+// than maximumNesting.
 std::optional<Json> parse(std::string_view text);
 
 }  // namespace vantorel::json

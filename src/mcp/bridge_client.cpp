@@ -6,7 +6,6 @@
 #include "common/text.h"
 #include "common/uuid.h"
 #include "mcp/loopback_http.h"
-#include "mcp/nesting.h"
 #include "mcp/server_error.h"
 
 #include <chrono>
@@ -55,7 +54,6 @@ MCPBridgeClient::MCPBridgeClient(const std::filesystem::path& configurationFile)
 }
 
 Json acceptMCPReply(int status, std::string_view body) {
-    if (!mcp::nestingWithin(body)) throw MCPServerError(MCPServerErrorCase::invalidBridgeResponse);
     auto parsed = json::parse(body);
     if (body.empty() || !parsed || !parsed->is_object()) throw MCPServerError(MCPServerErrorCase::invalidBridgeResponse);
     const Json* ok = json::member(*parsed, "ok");

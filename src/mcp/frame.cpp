@@ -1,7 +1,6 @@
 #include "mcp/frame.h"
 
 #include "mcp/catalogue.h"
-#include "mcp/nesting.h"
 #include "mcp/tool_handlers.h"
 
 #include <unistd.h>
@@ -99,7 +98,6 @@ const std::string& instructions() {
 
 std::optional<std::string> handleLine(std::string_view line) {
     try {
-        if (!mcp::nestingWithin(line)) return parseError();
         auto request = json::parse(line);
         if (!request || !request->is_object()) return parseError();
         return dispatch(*request);

@@ -61,5 +61,20 @@ TEST(JsonParsing, SyntaxErrorGivesNothing) {
     EXPECT_TRUE(parse("[]"));
 }
 
+TEST(JsonParsing, NestingBeyondTheLimitIsRefusedBeforeParsing) {
+    auto nested = [](std::size_t depth, const std::string& inner = "") {
+        return std::string(depth, '[') + inner + std::string(depth, ']');
+    };
+    EXPECT_TRUE(parse(nested(maximumNesting)));
+    EXPECT_FALSE(parse(nested(maximumNesting + 1)));
+    // A million levels would exhaust the stack when written or freed.
+    EXPECT_FALSE(parse(nested(1000000)));
+    // Brackets inside strings, escaped quotes included, are text.
+    const std::string deepText = "{\"a\":\"\\\"" + std::string(2000, '[') + "\"}";
+    auto parsed = parse(deepText);
+    ASSERT_TRUE(parsed);
+    EXPECT_EQ((*parsed)["a"].get<std::string>().size(), 2001u);
+}
+
 }  // namespace
 }  // namespace vantorel::json
