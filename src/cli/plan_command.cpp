@@ -1,0 +1,34 @@
+// vantorel-cli plan: the plan the local planner builds for a request, in the
+// dictionary form the panel shows, with the session state given as options.
+#include "cli/command.h"
+#include "planning/safe_action_planner.h"
+
+namespace vantorel::cli {
+namespace {
+
+nlohmann::json runPlan(const Args& args) {
+    Options options(args, {{"--revision"},
+                           {"--selected-track"},
+                           {"--selected-midi", false},
+                           {"--track-count"},
+                           {"--time"},
+                           {"--recent"}});
+    const std::string& prompt = options.required(0, "demande");
+    if (options.positional().size() > 1) throw UsageError("une seule demande attendue (mettez-la entre guillemets)");
+    SafeActionPlanner::PlanningContext context;
+    context.revision = options.integer("--revision").value_or(0);
+    context.selectedTrackIndex = options.integer("--selected-track");
+    context.selectedTrackIsMidi = options.has("--selected-midi");
+    context.trackCount = options.integer("--track-count");
+    context.currentTime = options.number("--time").value_or(0);
+    context.recentActionCount = options.integer("--recent").value_or(0);
+    return SafeActionPlanner::plan(prompt, context).dictionary();
+}
+
+VANTOREL_CLI_COMMAND("plan",
+                     "[--revision N] [--selected-track I] [--selected-midi] [--track-count N] [--time TEMPS] "
+                     "[--recent N] DEMANDE",
+                     "prépare le plan d’actions local d’une demande", runPlan);
+
+}  // namespace
+}  // namespace vantorel::cli
