@@ -243,10 +243,10 @@ StereoSummary stereoSummary(std::span<const std::span<const float>> channels) {
     auto usable = [&](std::size_t i) { return std::isfinite(left[i]) && std::isfinite(right[i]); };
     std::array<double, kLanes> sumLeft{}, sumRight{};
     std::array<std::size_t, kLanes> counted{};
-    auto first = [&](std::size_t lane, std::size_t i) {
-        const bool ok = usable(i);
-        sumLeft[lane] += ok ? static_cast<double>(left[i]) : 0.0;
-        sumRight[lane] += ok ? static_cast<double>(right[i]) : 0.0;
+    auto first = [&](std::size_t lane, std::size_t frame) {
+        const bool ok = usable(frame);
+        sumLeft[lane] += ok ? static_cast<double>(left[frame]) : 0.0;
+        sumRight[lane] += ok ? static_cast<double>(right[frame]) : 0.0;
         counted[lane] += ok;
     };
     std::size_t i = 0;
@@ -259,9 +259,9 @@ StereoSummary stereoSummary(std::span<const std::span<const float>> channels) {
     const double meanRight = n > 0 ? (sumRight[0] + sumRight[1] + sumRight[2] + sumRight[3]) / n : 0.0;
 
     std::array<double, kLanes> products{}, squaresLeft{}, squaresRight{}, mids{}, sides{};
-    auto second = [&](std::size_t lane, std::size_t i) {
-        const bool ok = usable(i);
-        const double l = ok ? static_cast<double>(left[i]) : 0.0, r = ok ? static_cast<double>(right[i]) : 0.0;
+    auto second = [&](std::size_t lane, std::size_t frame) {
+        const bool ok = usable(frame);
+        const double l = ok ? static_cast<double>(left[frame]) : 0.0, r = ok ? static_cast<double>(right[frame]) : 0.0;
         const double dl = ok ? l - meanLeft : 0.0, dr = ok ? r - meanRight : 0.0;
         const double mid = (l + r) / 2.0, side = (l - r) / 2.0;
         products[lane] += dl * dr;
