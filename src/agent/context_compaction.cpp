@@ -61,8 +61,12 @@ std::string keyPart(const Json& clip, const char* key) {
     return found->dump();
 }
 
+// Appended piece by piece: GCC 12 warns (-Wrestrict) on the chained
+// operator+ in release builds.
 std::string clipKey(const Json& clip) {
-    return keyPart(clip, "name") + "|" + keyPart(clip, "startTimeBeats") + "|" + keyPart(clip, "endTimeBeats");
+    std::string key = keyPart(clip, "name");
+    key.append("|").append(keyPart(clip, "startTimeBeats")).append("|").append(keyPart(clip, "endTimeBeats"));
+    return key;
 }
 
 bool isTrue(const Json& object, const char* key) { return json::flag(object, key, false); }

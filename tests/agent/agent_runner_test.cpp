@@ -4,6 +4,7 @@
 #include "agent_test_support.h"
 #include "common/json.h"
 #include "common/paths.h"
+#include "common/regex.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -11,7 +12,6 @@
 #include <signal.h>
 
 #include <cerrno>
-#include <regex>
 #include <thread>
 
 namespace vantorel {
@@ -23,6 +23,10 @@ using EmbeddedAgentClient::codexArguments;
 
 using testing::recordedArguments;
 using testing::writeFakeAgent;
+
+bool matchesWhole(const std::string& pattern, const std::string& text) {
+    return regex::contains("^(?:" + pattern + ")$", text);
+}
 
 const std::string kTools =
     "\"vantorel_get_session\",\"vantorel_get_context\",\"vantorel_analyze_project\","
@@ -132,8 +136,8 @@ TEST_F(RunnerTest, CodexNewConversationReadsTheAnswerFileAndThreadId) {
     fs::path workspace = paths::temporary() / "VantorelAgentWorkspace";
     EXPECT_TRUE(fs::is_directory(workspace));
     std::string answerFile = arguments[18];
-    EXPECT_TRUE(std::regex_match(answerFile, std::regex(paths::temporary().string() +
-                                                        "/vantorel-agent-[0-9A-F-]{36}\\.txt")));
+    EXPECT_TRUE(matchesWhole("\\Q" + paths::temporary().string() + "\\E/vantorel-agent-[0-9A-F-]{36}\\.txt",
+                             answerFile));
     EXPECT_EQ(arguments, codexArguments(workspace, answerFile, "xhigh", home.root() / "app" / "vantorel-mcp",
                                         std::nullopt));
     EXPECT_THAT(temporaryFiles(), ::testing::IsEmpty());
@@ -165,13 +169,13 @@ TEST_F(RunnerTest, ClaudeNewSessionWritesItsConfigurationAndReturnsTheSession) {
     auto result = runner().run(VantorelAgent::claude, "Q", "high", std::nullopt);
     EXPECT_EQ(result.answer, "Réponse de Claude");
     ASSERT_TRUE(result.sessionId);
-    EXPECT_TRUE(std::regex_match(*result.sessionId, std::regex("[0-9a-f]{8}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{12}")));
+    EXPECT_TRUE(matchesWhole("[0-9a-f]{8}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{12}", *result.sessionId));
 
     auto arguments = recordedArguments(bin, "claude");
     ASSERT_EQ(arguments.size(), 14u);
     std::string config = arguments[8];
-    EXPECT_TRUE(std::regex_match(config, std::regex(paths::temporary().string() +
-                                                    "/vantorel-agent-mcp-[0-9A-F-]{36}\\.json")));
+    EXPECT_TRUE(matchesWhole("\\Q" + paths::temporary().string() + "\\E/vantorel-agent-mcp-[0-9A-F-]{36}\\.json",
+                             config));
     std::vector<std::string> expected = {
         "--print", "--output-format", "text", "--permission-mode", "dontAsk", "--tools", "", "--mcp-config", config,
         "--strict-mcp-config", "--allowedTools",

@@ -9,10 +9,18 @@ using nlohmann::json;
 using EmbeddedAgentClient::compactedContext;
 using EmbeddedAgentClient::targetedTrackIndex;
 
+// Built by appending: GCC 12 warns (-Wrestrict) on "literal" + string in
+// release builds.
+std::string numbered(const char* prefix, int number) {
+    std::string name = prefix;
+    name += std::to_string(number);
+    return name;
+}
+
 json clips(int count) {
     json list = json::array();
     for (int i = 0; i < count; ++i) {
-        list.push_back({{"name", "Clip " + std::to_string(i)},
+        list.push_back({{"name", numbered("Clip ", i)},
                         {"startTimeBeats", i * 4},
                         {"endTimeBeats", i * 4 + 4},
                         {"color", 12},
@@ -29,7 +37,7 @@ std::vector<std::string> clipNames(const json& track) {
 
 json parameters(int count) {
     json list = json::array();
-    for (int i = 0; i < count; ++i) list.push_back({{"name", "P" + std::to_string(i)}, {"value", i}, {"min", 0}});
+    for (int i = 0; i < count; ++i) list.push_back({{"name", numbered("P", i)}, {"value", i}, {"min", 0}});
     return list;
 }
 
@@ -68,7 +76,7 @@ TEST(CompactedContext, DetailsTheRequestedAndTheSelectedTrack) {
     json tracks = json::array();
     for (int i = 0; i < 4; ++i) {
         tracks.push_back({{"index", i == 2 ? json(2.0) : json(i)},
-                          {"name", "T" + std::to_string(i)},
+                          {"name", numbered("T", i)},
                           {"selected", i == 0},
                           {"clipDetails", clips(10)},
                           {"frozen", false}});
@@ -127,7 +135,7 @@ TEST(CompactedContext, BackgroundClipsAreAnEvenSpreadAfterTheActiveOnes) {
 
 TEST(CompactedContext, DevicesAndParameters) {
     json devices = json::array();
-    for (int i = 0; i < 14; ++i) devices.push_back({{"name", "D" + std::to_string(i)}, {"parameters", parameters(40)}});
+    for (int i = 0; i < 14; ++i) devices.push_back({{"name", numbered("D", i)}, {"parameters", parameters(40)}});
     json tracks = {{{"index", 0}, {"selected", true}, {"devices", devices}},
                    {{"index", 1}, {"devices", devices}}};
     json compacted = compactedContext(contextWithTracks(tracks), std::nullopt);
