@@ -6,6 +6,7 @@
 #include <unicode/uchar.h>
 #include <unicode/utf8.h>
 
+#include <algorithm>
 #include <initializer_list>
 #include <set>
 #include <string>
@@ -71,18 +72,20 @@ std::string clipKey(const Json& clip) {
 
 bool isTrue(const Json& object, const char* key) { return json::flag(object, key, false); }
 
-void compactClips(Json& track, int limit) {
-    const Json* clips = json::member(track, "clipDetails");
-    if (!isArrayOfObjects(clips)) return;
-    std::size_t count = clips->size();
+// Tracks are rebuilt from the original rather than copied and trimmed: a
+// large set's analysis holds megabytes of clips and parameters that the
+// compacted form never keeps.
+
+void compactClips(const Json& clips, int limit, Json& out) {
+    std::size_t count = clips.size();
     std::vector<const Json*> kept;
     if (count <= static_cast<std::size_t>(limit)) {
-        for (const auto& clip : *clips) kept.push_back(&clip);
+        for (const auto& clip : clips) kept.push_back(&clip);
     } else {
         // Clips the producer is working with come first, then an even spread
         // over the whole list (the first and the last clip always included).
         std::vector<const Json*> candidates;
-        for (const auto& clip : *clips) {
+        for (const auto& clip : clips) {
             if (isTrue(clip, "selected") || isTrue(clip, "playing") || isTrue(clip, "recording")) {
                 candidates.push_back(&clip);
             }
@@ -92,7 +95,7 @@ void compactClips(Json& track, int limit) {
         for (std::size_t i = 0; i < static_cast<std::size_t>(limit); ++i) {
             // round(i × span / steps), halves away from zero, in integers.
             std::size_t position = (2 * i * span + steps) / (2 * steps);
-            candidates.push_back(&(*clips)[position]);
+            candidates.push_back(&clips[position]);
         }
         std::set<std::string> taken;
         for (const Json* clip : candidates) {
@@ -106,64 +109,80 @@ void compactClips(Json& track, int limit) {
         reduced.push_back(keepOnly(*clip, {"name", "type", "startTimeBeats", "endTimeBeats", "lengthBeats", "playing",
                                            "recording", "selected"}));
     }
-    if (kept.size() < count) track["clipDetailsOmitted"] = count - kept.size();
-    track["clipDetails"] = std::move(reduced);
+    if (kept.size() < count) out["clipDetailsOmitted"] = count - kept.size();
+    out["clipDetails"] = std::move(reduced);
 }
 
-void compactDevices(Json& track, bool detailed) {
-    const Json* devices = json::member(track, "devices");
-    if (!isArrayOfObjects(devices)) return;
+Json compactDevice(const Json& device, bool detailed) {
+    const Json* parameters = json::member(device, "parameters");
+    if (!isArrayOfObjects(parameters)) return device;
+    Json out = Json::object();
+    for (auto item = device.begin(); item != device.end(); ++item) {
+        if (item.key() != "parameters") out[item.key()] = item.value();
+    }
+    std::size_t p = parameters->size();
+    if (!detailed) {
+        out["parameterCount"] = p;
+        return out;
+    }
+    std::size_t cap = kDetailedParameterLimitPerDevice;
+    out["parameters"] = Json(parameters->begin(), parameters->begin() + static_cast<std::ptrdiff_t>(std::min(p, cap)));
+    if (p > cap) out["parametersOmitted"] = p - cap;
+    return out;
+}
+
+void compactDevices(const Json& devices, bool detailed, Json& out) {
     std::size_t limit = detailed ? kDetailedDeviceLimit : kBackgroundDeviceLimit;
-    std::size_t count = devices->size();
+    std::size_t count = devices.size();
     Json kept = Json::array();
-    for (std::size_t i = 0; i < count && i < limit; ++i) {
-        Json device = (*devices)[i];
-        const Json* parameters = json::member(device, "parameters");
-        if (isArrayOfObjects(parameters)) {
-            std::size_t p = parameters->size();
-            if (detailed) {
-                std::size_t cap = kDetailedParameterLimitPerDevice;
-                if (p > cap) {
-                    Json first(parameters->begin(), parameters->begin() + static_cast<std::ptrdiff_t>(cap));
-                    device["parameters"] = std::move(first);
-                    device["parametersOmitted"] = p - cap;
-                }
-            } else {
-                device.erase("parameters");
-                device["parameterCount"] = p;
-            }
-        }
-        kept.push_back(std::move(device));
-    }
-    if (count > limit) track["devicesOmitted"] = count - limit;
-    track["devices"] = std::move(kept);
+    for (std::size_t i = 0; i < count && i < limit; ++i) kept.push_back(compactDevice(devices[i], detailed));
+    if (count > limit) out["devicesOmitted"] = count - limit;
+    out["devices"] = std::move(kept);
 }
 
-void reduceBackground(Json& track) {
-    if (const Json* mixer = json::object(track, "mixer")) {
-        Json reduced = Json::object();
-        for (const char* key : {"volume", "panning"}) {
-            if (const Json* control = json::object(*mixer, key)) {
-                reduced[key] = keepOnly(*control, {"value", "displayValue", "automated"});
-            }
+Json reducedMixer(const Json& mixer) {
+    Json reduced = Json::object();
+    for (const char* key : {"volume", "panning"}) {
+        if (const Json* control = json::object(mixer, key)) {
+            reduced[key] = keepOnly(*control, {"value", "displayValue", "automated"});
         }
-        auto sends = mixer->find("sends");
-        reduced["sends"] = sends != mixer->end() ? *sends : Json::array();
-        track["mixer"] = std::move(reduced);
     }
-    if (const Json* meter = json::object(track, "meterWindow")) {
-        track["meterWindow"] = keepOnly(*meter, {"current", "maximum", "average", "observedSeconds"});
-    }
-    for (const char* key : {"canBeArmed", "deviceLimitApplied", "frozen", "inputRouting", "outputRouting"}) {
-        track.erase(key);
-    }
+    auto sends = mixer.find("sends");
+    reduced["sends"] = sends != mixer.end() ? *sends : Json::array();
+    return reduced;
 }
 
-Json compactTrack(Json track, bool detailed) {
-    compactClips(track, detailed ? kDetailedClipSamples : kBackgroundClipSamples);
-    compactDevices(track, detailed);
-    if (!detailed) reduceBackground(track);
-    return track;
+bool isBackgroundOnlyKey(const std::string& key) {
+    return key == "canBeArmed" || key == "deviceLimitApplied" || key == "frozen" || key == "inputRouting" ||
+           key == "outputRouting";
+}
+
+Json compactTrack(const Json& track, bool detailed) {
+    const Json* clips = json::member(track, "clipDetails");
+    const Json* devices = json::member(track, "devices");
+    bool compactsClips = isArrayOfObjects(clips);
+    bool compactsDevices = isArrayOfObjects(devices);
+    Json out = Json::object();
+    for (auto item = track.begin(); item != track.end(); ++item) {
+        const std::string& key = item.key();
+        if (compactsClips && key == "clipDetails") continue;
+        if (compactsDevices && key == "devices") continue;
+        if (!detailed) {
+            if (isBackgroundOnlyKey(key)) continue;
+            if (key == "mixer" && item->is_object()) {
+                out[key] = reducedMixer(*item);
+                continue;
+            }
+            if (key == "meterWindow" && item->is_object()) {
+                out[key] = keepOnly(*item, {"current", "maximum", "average", "observedSeconds"});
+                continue;
+            }
+        }
+        out[key] = item.value();
+    }
+    if (compactsClips) compactClips(*clips, detailed ? kDetailedClipSamples : kBackgroundClipSamples, out);
+    if (compactsDevices) compactDevices(*devices, detailed, out);
+    return out;
 }
 
 }  // namespace
@@ -179,10 +198,25 @@ std::optional<std::int64_t> targetedTrackIndex(std::string_view question) {
 Json compactedContext(const Json& context, std::optional<std::string_view> question) {
     const Json* found = json::object(context, "projectAnalysis");
     if (found == nullptr) return context;
-    Json analysis = *found;
+    const Json& original = *found;
     std::optional<std::int64_t> requested = question ? targetedTrackIndex(*question) : std::nullopt;
 
-    if (const Json* tracks = json::member(analysis, "tracks"); isArrayOfObjects(tracks)) {
+    const Json* tracks = json::member(original, "tracks");
+    const Json* returns = json::member(original, "returnTracks");
+    const Json* master = json::object(original, "masterTrack");
+    bool compactsTracks = isArrayOfObjects(tracks);
+    bool compactsReturns = isArrayOfObjects(returns);
+
+    Json analysis = Json::object();
+    for (auto item = original.begin(); item != original.end(); ++item) {
+        const std::string& key = item.key();
+        if ((compactsTracks && key == "tracks") || (compactsReturns && key == "returnTracks") ||
+            (master != nullptr && key == "masterTrack")) {
+            continue;
+        }
+        analysis[key] = item.value();
+    }
+    if (compactsTracks) {
         Json compacted = Json::array();
         for (const auto& track : *tracks) {
             bool detailed = json::flag(track, "selected", false);
@@ -194,14 +228,12 @@ Json compactedContext(const Json& context, std::optional<std::string_view> quest
         }
         analysis["tracks"] = std::move(compacted);
     }
-    if (const Json* returns = json::member(analysis, "returnTracks"); isArrayOfObjects(returns)) {
+    if (compactsReturns) {
         Json compacted = Json::array();
         for (const auto& track : *returns) compacted.push_back(compactTrack(track, false));
         analysis["returnTracks"] = std::move(compacted);
     }
-    if (const Json* master = json::object(analysis, "masterTrack")) {
-        analysis["masterTrack"] = compactTrack(*master, true);
-    }
+    if (master != nullptr) analysis["masterTrack"] = compactTrack(*master, true);
     analysis["contextCompaction"] = {
         {"scope", "all-track overview plus detailed selected or explicitly requested track"},
         {"backgroundClipSamples", kBackgroundClipSamples},
@@ -209,7 +241,10 @@ Json compactedContext(const Json& context, std::optional<std::string_view> quest
         {"backgroundDeviceParameters", 0},
         {"detailedParameterLimitPerDevice", kDetailedParameterLimitPerDevice},
     };
-    Json result = context;
+    Json result = Json::object();
+    for (auto item = context.begin(); item != context.end(); ++item) {
+        if (item.key() != "projectAnalysis") result[item.key()] = item.value();
+    }
     result["projectAnalysis"] = std::move(analysis);
     return result;
 }
