@@ -329,9 +329,12 @@ std::optional<std::string> resolveMusicalKeyClarification(std::string_view origi
     // user-perceived characters, as folding keeps one character for one.
     auto after = [](std::string_view typed, std::size_t characters) {
         std::size_t kept = std::min(characters, text::graphemeCount(typed));
-        return std::string(typed.substr(text::graphemePrefix(typed, kept).size()));
+        std::size_t bytes = std::min(text::graphemePrefix(typed, kept).size(), typed.size());
+        return std::string(typed.substr(bytes));
     };
-    std::string candidate(reply);
+    // Invalid bytes read as U+FFFD everywhere, so that a prefix counted in
+    // characters is a prefix in bytes of the text it is cut from.
+    std::string candidate = text::graphemePrefix(reply, reply.size());
     constexpr std::string_view marker = "je valide :";
     std::string folded = normalizedRequest(candidate);
     if (auto found = folded.find(marker); found != std::string::npos) {

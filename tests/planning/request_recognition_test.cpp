@@ -150,6 +150,9 @@ TEST(ResolveMusicalKey, FoldsTheReplyIntoTheRequest) {
     EXPECT_EQ(resolveMusicalKeyClarification("crée une bassline",
                                              "Sol mineur ? Je valide : Ré mineur, je ne retiens pas sol majeur"),
               "crée une bassline · tonalité D minor");
+    // Invalid bytes before the marker: the cut still falls right after it.
+    EXPECT_EQ(resolveMusicalKeyClarification("crée une bassline", "\xe7\xe7\xe7\xff je valide : Ré mineur"),
+              "crée une bassline · tonalité D minor");
     EXPECT_EQ(resolveMusicalKeyClarification("crée une bassline", "aucune idée"), std::nullopt);
     EXPECT_EQ(resolveMusicalKeyClarification("crée un pattern de batterie", "F minor"), std::nullopt);
     EXPECT_EQ(resolveMusicalKeyClarification("crée une bassline en sol mineur", "F minor"), std::nullopt);
