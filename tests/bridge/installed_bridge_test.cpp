@@ -2,7 +2,7 @@
 // into a private home, the simulated Live Set runs from the installed copy with
 // the token the installer wrote, and the app's own client reads it.
 #include "common/process.h"
-#include "support/temp_home.h"
+#include "support/cli_runner.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -21,8 +21,6 @@ namespace {
 namespace fs = std::filesystem;
 using Json = nlohmann::json;
 
-fs::path program() { return fs::path(VANTOREL_BINARY_DIR) / "src/cli/vantorel-cli"; }
-
 fs::path python() {
     if (fs::exists("/usr/bin/python3")) return "/usr/bin/python3";
     return process::findInPath("python3").value_or("python3");
@@ -40,27 +38,18 @@ int freePort() {
     return ntohs(address.sin_port);
 }
 
-struct CliResult {
-    int code = -1;
-    Json output;
-};
+using testing::runCli;
 
-CliResult cli(std::vector<std::string> arguments) {
-    arguments.insert(arguments.begin(), program().string());
-    auto result = process::run(process::SpawnOptions::command(arguments), "", std::chrono::seconds(60));
-    return {result.status ? result.status->code : -1, Json::parse(result.output, nullptr, false)};
-}
+class InstalledBridge : public testing::CliTest {};
 
-TEST(InstalledBridge, SimulatorFromTheInstalledCopyAnswersTheAppClient) {
-    if (!fs::exists(program())) GTEST_SKIP() << "vantorel-cli is not built";
-    testing::TempHome home;
+TEST_F(InstalledBridge, SimulatorFromTheInstalledCopyAnswersTheAppClient) {
 
-    auto status = cli({"bridge-status"});
+    auto status = runCli({"bridge-status"});
     ASSERT_EQ(status.code, 0);
     EXPECT_EQ(status.output["readyForAbletonSetup"], false);
     EXPECT_EQ(status.output["bridgeBundled"], true);
 
-    auto installed = cli({"install-bridge"});
+    auto installed = runCli({"install-bridge"});
     ASSERT_EQ(installed.code, 0) << installed.output.dump();
     EXPECT_EQ(installed.output["readyForAbletonSetup"], true);
     const fs::path remoteScripts = home.root() / "Music/Ableton/User Library/Remote Scripts";
@@ -92,12 +81,12 @@ TEST(InstalledBridge, SimulatorFromTheInstalledCopyAnswersTheAppClient) {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
 
-    auto health = cli({"bridge", "GET", "/v1/health"});
+    auto health = runCli({"bridge", "GET", "/v1/health"});
     ASSERT_EQ(health.code, 0) << health.output.dump();
     EXPECT_EQ(health.output["bridgeVersion"], "0.18.0");
     EXPECT_GE(health.output["capabilities"].size(), 18u);
 
-    auto context = cli({"bridge", "GET", "/v1/context"});
+    auto context = runCli({"bridge", "GET", "/v1/context"});
     ASSERT_EQ(context.code, 0) << context.output.dump();
     ASSERT_TRUE(context.output["session"]["tracks"].is_array());
     bool bass = false;
@@ -108,7 +97,7 @@ TEST(InstalledBridge, SimulatorFromTheInstalledCopyAnswersTheAppClient) {
     // A client holding another token is refused by the installed bridge.
     bridgeJson["authToken"] = std::string(43, 'x');
     testing::writeText(clientConfig, bridgeJson.dump());
-    auto refused = cli({"bridge", "GET", "/v1/health"});
+    auto refused = runCli({"bridge", "GET", "/v1/health"});
     EXPECT_EQ(refused.code, 1);
 
     simulator.terminate();

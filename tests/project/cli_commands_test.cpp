@@ -2,7 +2,7 @@
 // built program.
 #include "common/process.h"
 #include "project/live_set_fixture.h"
-#include "support/temp_home.h"
+#include "support/cli_runner.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -14,51 +14,29 @@ namespace {
 
 using Json = nlohmann::json;
 
-struct Outcome {
-    int code = -1;
-    Json output;
-    std::string error;
-};
+using testing::runCli;
 
-std::filesystem::path program() { return std::filesystem::path(VANTOREL_BINARY_DIR) / "src/cli/vantorel-cli"; }
-
-Outcome cli(std::vector<std::string> arguments) {
-    arguments.insert(arguments.begin(), program().string());
-    auto result = process::run(process::SpawnOptions::command(arguments), "", std::chrono::seconds(60));
-    Outcome outcome;
-    outcome.code = result.status ? result.status->code : -1;
-    outcome.output = Json::parse(result.output, nullptr, false);
-    outcome.error = result.error;
-    return outcome;
-}
-
-class ProjectCommands : public ::testing::Test {
-protected:
-    void SetUp() override {
-        if (!std::filesystem::exists(program())) GTEST_SKIP() << "vantorel-cli is not built";
-    }
-    testing::TempHome home;
-};
+class ProjectCommands : public testing::CliTest {};
 
 TEST_F(ProjectCommands, ParseAndScan) {
     const auto folder = home.root() / "Projets";
     testing::writeLiveSet(folder / "Club.als", testing::simpleSet("Kick"));
     testing::writeText(folder / "broken.als", "junk");
 
-    auto parsed = cli({"parse", (folder / "Club.als").string()});
+    auto parsed = runCli({"parse", (folder / "Club.als").string()});
     ASSERT_EQ(parsed.code, 0);
     EXPECT_EQ(parsed.output["name"], "Club");
     EXPECT_EQ(parsed.output["tempo"], 120.0);
     EXPECT_EQ(parsed.output["tracks"][0]["name"], "Kick");
     EXPECT_EQ(parsed.output["stage"], 2);
 
-    auto failed = cli({"parse", (folder / "broken.als").string()});
+    auto failed = runCli({"parse", (folder / "broken.als").string()});
     EXPECT_EQ(failed.code, 1);
     EXPECT_EQ(failed.output["error"]["case"], "unreadableArchive");
     EXPECT_EQ(failed.output["error"]["message"],
               "Impossible de décompresser broken.als. Le projet reste signalé dans les avertissements.");
 
-    auto scanned = cli({"scan", folder.string()});
+    auto scanned = runCli({"scan", folder.string()});
     ASSERT_EQ(scanned.code, 0);
     EXPECT_EQ(scanned.output["folderPath"], folder.string());
     EXPECT_EQ(scanned.output["projects"].size(), 1u);
@@ -67,21 +45,21 @@ TEST_F(ProjectCommands, ParseAndScan) {
 
     const auto previous = home.root() / "index.json";
     testing::writeText(previous, scanned.output.dump());
-    auto rescanned = cli({"scan", folder.string(), "--previous", previous.string()});
+    auto rescanned = runCli({"scan", folder.string(), "--previous", previous.string()});
     ASSERT_EQ(rescanned.code, 0);
     EXPECT_EQ(rescanned.output["projects"], scanned.output["projects"]);
 
     testing::writeText(previous, "{\"folderPath\": 3}");
-    auto refused = cli({"scan", folder.string(), "--previous", previous.string()});
+    auto refused = runCli({"scan", folder.string(), "--previous", previous.string()});
     EXPECT_EQ(refused.code, 1);
     EXPECT_EQ(refused.output["error"]["case"], "invalidIndex");
 
-    auto missing = cli({"scan", (home.root() / "nowhere").string()});
+    auto missing = runCli({"scan", (home.root() / "nowhere").string()});
     EXPECT_EQ(missing.code, 1);
     EXPECT_EQ(missing.output["error"]["case"], "folderMissing");
 
-    EXPECT_EQ(cli({"scan"}).code, 2);
-    EXPECT_EQ(cli({"parse", "a.als", "b.als"}).code, 2);
+    EXPECT_EQ(runCli({"scan"}).code, 2);
+    EXPECT_EQ(runCli({"parse", "a.als", "b.als"}).code, 2);
 }
 
 TEST_F(ProjectCommands, StagesOfAnAnalysis) {
@@ -90,7 +68,7 @@ TEST_F(ProjectCommands, StagesOfAnAnalysis) {
     const auto measurement = home.root() / "measurement.json";
     testing::writeText(measurement, R"({"scope": "renderedMasterResampling", "truePeakDbTP": -2.0})");
 
-    auto judged = cli({"stages", "--project", "Démo", "--measurement", measurement.string(), analysis.string()});
+    auto judged = runCli({"stages", "--project", "Démo", "--measurement", measurement.string(), analysis.string()});
     ASSERT_EQ(judged.code, 0);
     EXPECT_EQ(judged.output["project"], "Démo");
     EXPECT_EQ(judged.output["currentMilestone"], 2);
@@ -98,9 +76,9 @@ TEST_F(ProjectCommands, StagesOfAnAnalysis) {
     EXPECT_EQ(judged.output["milestones"][5]["evidence"][1], "Crête vraie : -2.0 dBTP");
     EXPECT_EQ(judged.output["timeline"], Json::array());
 
-    EXPECT_EQ(cli({"stages", analysis.string()}).code, 2) << "--project is required";
+    EXPECT_EQ(runCli({"stages", analysis.string()}).code, 2) << "--project is required";
     testing::writeText(analysis, "[1, 2]");
-    EXPECT_EQ(cli({"stages", "--project", "x", analysis.string()}).output["error"]["case"], "invalidAnalysis");
+    EXPECT_EQ(runCli({"stages", "--project", "x", analysis.string()}).output["error"]["case"], "invalidAnalysis");
 }
 
 }  // namespace
