@@ -37,16 +37,18 @@ void Timer::cancel() {
 
 bool Timer::active() const { return source_ != nullptr && !g_source_is_destroyed(source_); }
 
-MainLoop::MainLoop(GMainContext* context, int backgroundThreads) {
+MainLoop::MainLoop(GMainContext* context, int backgroundThreads, int quickThreads) {
     context_ = context ? g_main_context_ref(context) : g_main_context_new();
     loop_ = g_main_loop_new(context_, FALSE);
     pool_ = g_thread_pool_new(runJob, nullptr, backgroundThreads, FALSE, nullptr);
+    quickPool_ = g_thread_pool_new(runJob, nullptr, quickThreads, FALSE, nullptr);
 }
 
 MainLoop::~MainLoop() {
     // Finish the background work first: its results are posted to the context,
     // and the context outlives nothing that could still run them.
     g_thread_pool_free(pool_, FALSE, TRUE);
+    g_thread_pool_free(quickPool_, FALSE, TRUE);
     while (g_main_context_iteration(context_, FALSE)) {
     }
     g_main_loop_unref(loop_);
@@ -61,18 +63,30 @@ void MainLoop::post(std::function<void()> fn) {
     g_source_unref(source);
 }
 
-void MainLoop::submit(std::function<void()> job) {
-    g_thread_pool_push(pool_, new Task{std::move(job)}, nullptr);
+void MainLoop::submit(Lane lane, std::function<void()> job) {
+    g_thread_pool_push(lane == Lane::quick ? quickPool_ : pool_, new Task{std::move(job)}, nullptr);
 }
 
-Timer MainLoop::after(std::chrono::milliseconds delay, std::function<void()> fn) {
+namespace {
+
+std::function<void()> guarded(std::function<void()> fn, Liveness::Watch owner) {
+    return [fn = std::move(fn), owner] {
+        if (owner.alive()) fn();
+    };
+}
+
+}  // namespace
+
+Timer MainLoop::after(std::chrono::milliseconds delay, std::function<void()> fn, Liveness::Watch owner) {
+    fn = guarded(std::move(fn), owner);
     GSource* source = g_timeout_source_new(static_cast<guint>(delay.count()));
     g_source_set_callback(source, runOnce, new Task{std::move(fn)}, destroyTask);
     g_source_attach(source, context_);
     return Timer(source);
 }
 
-Timer MainLoop::every(std::chrono::milliseconds interval, std::function<void()> fn) {
+Timer MainLoop::every(std::chrono::milliseconds interval, std::function<void()> fn, Liveness::Watch owner) {
+    fn = guarded(std::move(fn), owner);
     GSource* source = g_timeout_source_new(static_cast<guint>(interval.count()));
     g_source_set_callback(source, runRepeating, new Task{std::move(fn)}, destroyTask);
     g_source_attach(source, context_);

@@ -1,0 +1,285 @@
+// AppDelegate: the app controller. It mirrors the Live Set open in Live,
+// turns requests into confirmed plans, runs and undoes them, and talks to the
+// page through one `send`.
+//
+// Threading: every member is touched on the loop's thread only. Blocking
+// work (bridge requests, the compatibility gate, agent runs, analysis, /proc,
+// store writes) runs in a background lane of the MainLoop and comes back with
+// `offLoop`, which drops the delivery once the controller is gone. Guards
+// (`sessionRequestInFlight`, `planExecutionInFlight`, `undoInFlight`) and
+// counters (connection attempt, prepare sequence, epoch) replace locks: a
+// result that belongs to an older attempt is dropped on arrival.
+//
+// The file set: app_delegate.cpp (construction, send, router),
+// session_sync.cpp (connection, polls, identity, set-up status),
+// plan_flow.cpp (prepare, execute, decline, undo), step_executor.cpp; the
+// flows (key, listening, master capture, questions, index, onboarding) each
+// live in their own file and implement the members marked "flow" below.
+#pragma once
+
+#include "agent/agent_connector.h"
+#include "agent/agent_runner.h"
+#include "app/platform.h"
+#include "bridge/client.h"
+#include "bridge/installer.h"
+#include "common/clock.h"
+#include "common/main_loop.h"
+#include "planning/plan.h"
+#include "planning/remote_planner_client.h"
+#include "project/als_project.h"
+#include "project/als_project_index_store.h"
+#include "project/lifecycle_store.h"
+#include "project/milestone_engine.h"
+#include "project/onboarding_store.h"
+#include "project/preference_store.h"
+
+#include <nlohmann/json.hpp>
+
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace vantorel {
+
+using Json = nlohmann::json;
+
+// The controller's rhythm; tests shorten them.
+struct AppIntervals {
+    std::chrono::milliseconds poll{2000};           // context poll while connected
+    std::chrono::milliseconds retry{2500};          // reconnection after a failed attempt
+    std::chrono::milliseconds afterLaunch{2000};    // reconnection after Live starts
+    std::chrono::milliseconds freshness{10000};     // how long the mirror is trusted
+    std::chrono::milliseconds undoWindow{600000};   // recent actions a spoken undo may take back
+    // Limit of the context poll: a bridge whose Live main thread is blocked
+    // must show as disconnected about when answers start being refused.
+    double pollTimeoutSeconds = 12;
+};
+
+struct AppSettings {
+    // The app's data folder (stores) and the bridge configuration file.
+    std::filesystem::path dataFolder;
+    std::filesystem::path bridgeConfiguration;
+    BridgeInstaller installer;
+    AgentConnector agents;
+    // Time limit of an agent run; the agent runner's own when absent.
+    std::optional<double> agentTimeLimitSeconds;
+    AppIntervals intervals;
+    BootClockSource now = [] { return BootClock::now(); };
+};
+
+// The last key found for a project (filled by the key detection flow).
+struct DetectedKey {
+    std::string key;
+    double confidence = 0;
+    std::string project;
+};
+
+class AppDelegate {
+public:
+    using Instant = BootClock::time_point;
+
+    AppDelegate(MainLoop& loop, WebChannel& web, Shell& shell, RunningApplications& applications,
+                AppSettings settings);
+    ~AppDelegate();
+    AppDelegate(const AppDelegate&) = delete;
+    AppDelegate& operator=(const AppDelegate&) = delete;
+
+    // Loads the project index, observes Live and starts the first connection.
+    void start();
+
+    // ---- Page ----------------------------------------------------------
+    // One page message as received (JSON text); anything that is not a JSON
+    // object with a string `type`, over 1 MiB or nested past 512 is ignored.
+    void receive(std::string_view message);
+    // The router of the page's messages.
+    void route(const Json& message);
+    // The one way to the page.
+    void send(std::string_view event, Json value);
+
+    // ---- Session synchronisation -----------------------------------------
+    void connectBridge();
+    void sendConnectionFailure(const std::string& message);
+    void sendSetupStatus(std::optional<std::string> message = std::nullopt, bool error = false);
+    bool contextIsFresh() const;
+    Json resolveProjectIdentity(const Json& snapshot, const Json& analysis) const;
+    static Json resolveProjectIdentity(const Json& snapshot, const std::optional<ALSProjectIndex>& index);
+    void refreshOnboardingContext();
+    void sendOnboardingState();
+    bool isAbletonRunning() const;
+    void abletonLaunched();
+    void abletonTerminated();
+    void applicationActivated(ActivatedApplication application);
+    // Starts a context poll unless one is in flight or there is no bridge.
+    void pollNow();
+
+    // ---- Plans and undo ------------------------------------------------
+    void preparePlan(const std::string& prompt, std::optional<std::string> conversationPrompt = std::nullopt);
+    void executePlan(const std::string& planId, std::optional<std::string> refreshPrompt = std::nullopt);
+    void declinePlan(const std::string& planId, std::optional<std::string> reason = std::nullopt);
+    bool refreshPlanIfPossible(std::optional<std::string> prompt, const std::string& message);
+    void undoLastAction();
+    // Installs an already built plan as pending when it passes the validator
+    // against the current revision; "planResult" either way.
+    void installPlan(const Json& planDictionary, const std::string& prompt);
+
+    void resetConversationSession(const std::string& reason);
+
+    // ---- Derived facts ---------------------------------------------------
+    bool hasOpenSelectedMidiClip() const;
+    std::optional<DetectedKey> reliableDetectedKey() const;
+
+    void sendProjectIndex();
+
+    // Work in flight (requests, plan runs, undo): `vantorel-cli controller`
+    // waits for it to end before exiting.
+    bool busy() const;
+
+    // ---- Flows (each in its own file) --------------------------------------
+    void findKey(std::optional<std::string> conversationPrompt);               // flow: key
+    void listenSelectedClip();                                                 // flow: key
+    void askTechnicalQuestion(const std::string& question);                    // flow: question
+    // flow: master capture. Runs one `listenMaster` step of a plan against
+    // `revision`; `done` is called on the loop exactly once with the step's
+    // result (an object; its `revision` carries on) or the error that stops
+    // the plan.
+    void executeMasterListen(const SafePlanAction& action, std::int64_t revision,
+                             std::function<void(Outcome<Json>)> done);
+    void chooseProjectFolder();                                                // flow: index
+    void rescanProjects();                                                     // flow: index
+    void clearProjectIndex();                                                  // flow: index
+    void openProject(const std::string& path);                                 // flow: index
+    void saveProducerProfile(const Json& profile);                             // flow: onboarding
+    void validateProjectStage(int stage);                                      // flow: onboarding
+    void completeOnboarding();                                                 // flow: onboarding
+    void resetOnboarding();                                                    // flow: onboarding
+
+    // ---- Helpers for the flows -----------------------------------------
+    // Runs work in a background lane and delivers its outcome on the loop,
+    // unless the controller is gone by then.
+    template <typename T>
+    void offLoop(Lane lane, std::function<T()> work, std::function<void(Outcome<T>)> deliver) {
+        ++workInFlight_;
+        loop_.background<T>(
+            lane, std::move(work),
+            [this, deliver = std::move(deliver)](Outcome<T> outcome) mutable {
+                --workInFlight_;
+                deliver(std::move(outcome));
+            },
+            liveness_.watch());
+    }
+    // A bridge request off the loop (quick lane unless `lane` says otherwise).
+    void bridgeRequest(std::shared_ptr<const BridgeClient> client, std::string path, std::string method,
+                       std::optional<Json> payload, std::optional<double> timeoutSeconds,
+                       std::function<void(Outcome<Json>)> deliver, Lane lane = Lane::quick);
+    // Resets and connection changes each start a new epoch: a flow that
+    // captured epoch() before going off the loop checks `epoch() == captured`
+    // before it writes state that belongs to the set it started on.
+    std::uint64_t epoch() const { return epoch_; }
+    Instant now() const { return settings_.now(); }
+    MainLoop& loop() { return loop_; }
+    Shell& shell() { return shell_; }
+    const AppSettings& settings() const { return settings_; }
+    // The agent runner of the settings' search folders and time limit.
+    const AgentRunner& agentRunner() const { return runner_; }
+    // Appends a user turn (first 1 600 characters) and an assistant turn
+    // (first 8 000), keeping the newest 12.
+    void appendChatTurns(const std::string& user, const std::string& assistant);
+    // The stage of the current lifecycle, for preference signals.
+    std::optional<int> currentStage() const;
+    // The `project` string of the snapshot, when there is one.
+    std::optional<std::string> snapshotProject() const;
+    void sendPreferenceProfile();
+
+    // ---- State (read by tests and flows) ---------------------------------
+    // Connection (session synchronisation)
+    std::shared_ptr<const BridgeClient> bridge;
+    bool sessionRequestInFlight = false;
+    std::uint64_t connectionAttempt = 0;
+    std::int64_t currentRevision = 0;
+    std::optional<Json> currentSnapshot;
+    std::optional<Json> currentContext;
+    std::optional<Instant> lastContextUpdatedAt;
+    std::optional<Json> latestAudioMeasurement;
+    std::optional<VantorelLifecycleSnapshot> currentLifecycle;
+    // The last project name seen by a successful poll; kept across failed
+    // polls so a set opened during a hiccup still resets the conversation.
+    std::optional<std::string> lastSeenProject;
+
+    // Plans
+    std::optional<SafeActionPlan> pendingPlan;
+    std::optional<std::string> pendingPlanPrompt;
+    std::optional<std::string> pendingPlanConversationPrompt;
+    bool planExecutionInFlight = false;
+    bool undoInFlight = false;
+    std::deque<Instant> recentAcceptedActions;
+    std::vector<std::string> lastAcceptedActionTypes;
+    std::optional<std::string> lastCompletedMidiPrompt;
+
+    // Conversation
+    std::vector<RemoteChatTurn> chatHistory;
+    std::optional<std::string> embeddedAgentSessionId;
+    std::optional<VantorelAgent> embeddedAgentSessionAgent;
+    std::optional<std::string> pendingActionClarification;
+    std::optional<DetectedKey> lastDetectedKey;
+    bool preservePanelVisibilityUntilResponse = false;
+
+    // Project knowledge
+    std::optional<ALSProjectIndex> projectIndex;
+    ALSProjectIndexStore projectIndexStore;
+    VantorelLifecycleStore lifecycleStore;
+    VantorelPreferenceStore preferenceStore;
+    VantorelOnboardingStore onboardingStore;
+
+    // The last "connection" and "contextInvalidated" values, replayed to a
+    // page that reloads while there is no mirror.
+    std::optional<Json> lastConnectionEvent;
+    std::optional<Json> lastInvalidationEvent;
+
+private:
+    void startPoll();
+    void acceptPoll(Json reply);
+    void scheduleRetry();
+    void clearPendingPlan();
+    void runPlan(SafeActionPlan plan, std::optional<std::string> prompt, std::optional<std::string> conversation);
+    struct PlanRun;
+    void runStep(std::shared_ptr<PlanRun> run);
+    void finishPlan(std::shared_ptr<PlanRun> run);
+    void failPlan(std::shared_ptr<PlanRun> run, std::exception_ptr error);
+    void routeAssistant(const std::string& prompt);
+    Json onboardingDictionary(const std::string& project) const;
+
+    MainLoop& loop_;
+    WebChannel& web_;
+    Shell& shell_;
+    RunningApplications& applications_;
+    AppSettings settings_;
+    AgentRunner runner_;
+    bool answeringOnboarding_ = false;
+
+    Timer pollTimer_;
+    Timer relaunchTimer_;
+    std::uint64_t epoch_ = 0;
+    std::uint64_t prepareSequence_ = 0;
+    int workInFlight_ = 0;
+    Liveness liveness_;  // last member: destroyed first
+};
+
+// One step of a confirmed plan as one bridge request (blocking; called off
+// the loop). Returns the bridge's `result`. Throws BridgeFailure
+// (invalidResponse for a missing field), or any error of the client.
+// `send` performs the request; the product passes BridgeClient::request.
+using BridgeSend = std::function<Json(std::string_view path, std::string_view method, const std::optional<Json>& body,
+                                      std::optional<double> timeoutSeconds)>;
+Json execute(const SafePlanAction& action, std::int64_t expectedRevision, const BridgeSend& send,
+             std::optional<double> arrangementStart);
+Json execute(const SafePlanAction& action, std::int64_t expectedRevision, const BridgeClient& bridge,
+             std::optional<double> arrangementStart);
+
+}  // namespace vantorel

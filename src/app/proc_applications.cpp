@@ -1,0 +1,104 @@
+#include "app/proc_applications.h"
+
+#include "common/files.h"
+#include "common/text.h"
+
+#include <charconv>
+
+namespace vantorel {
+
+namespace {
+
+bool beginsWithLive(std::string_view name) { return text::lower(name).rfind("ableton live", 0) == 0; }
+
+std::string_view baseName(std::string_view path) {
+    auto cut = path.find_last_of("/\\");
+    return cut == std::string_view::npos ? path : path.substr(cut + 1);
+}
+
+// Field 22 of /proc/PID/stat. The command name (field 2) is in parentheses
+// and may itself hold spaces and parentheses: count from the last ")".
+std::optional<unsigned long long> startTime(std::string_view stat) {
+    auto close = stat.rfind(')');
+    if (close == std::string_view::npos) return std::nullopt;
+    std::string_view rest = stat.substr(close + 1);
+    int field = 2;
+    std::size_t at = 0;
+    while (at < rest.size()) {
+        while (at < rest.size() && rest[at] == ' ') ++at;
+        std::size_t end = rest.find(' ', at);
+        if (end == std::string_view::npos) end = rest.size();
+        if (at < end && ++field == 22) {
+            unsigned long long value = 0;
+            auto [ptr, error] = std::from_chars(rest.data() + at, rest.data() + end, value);
+            if (error != std::errc() || ptr != rest.data() + end) return std::nullopt;
+            return value;
+        }
+        at = end;
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+bool isAbletonProcess(std::string_view comm, std::string_view firstArgument) {
+    while (!comm.empty() && (comm.back() == '\n' || comm.back() == '\r')) comm.remove_suffix(1);
+    return beginsWithLive(comm) || beginsWithLive(baseName(firstArgument));
+}
+
+std::set<ProcessIdentity> scanAbletonProcesses(const std::filesystem::path& procRoot) {
+    std::set<ProcessIdentity> found;
+    std::error_code error;
+    std::filesystem::directory_iterator entries(procRoot, error), end;
+    for (; !error && entries != end; entries.increment(error)) {
+        const std::string name = entries->path().filename().string();
+        long pid = 0;
+        auto [ptr, parseError] = std::from_chars(name.data(), name.data() + name.size(), pid);
+        if (parseError != std::errc() || ptr != name.data() + name.size()) continue;
+        auto comm = files::read(entries->path() / "comm");
+        auto commandLine = files::read(entries->path() / "cmdline");
+        if (!comm && !commandLine) continue;
+        std::string_view first = commandLine ? std::string_view(commandLine->c_str()) : std::string_view();
+        if (!isAbletonProcess(comm.value_or(""), first)) continue;
+        auto stat = files::read(entries->path() / "stat");
+        if (!stat) continue;  // gone meanwhile
+        auto started = startTime(*stat);
+        if (!started) continue;
+        found.insert({pid, *started});
+    }
+    return found;
+}
+
+ProcRunningApplications::ProcRunningApplications(MainLoop& loop, std::filesystem::path procRoot,
+                                                 std::chrono::milliseconds interval)
+    : loop_(loop), root_(std::move(procRoot)), interval_(interval), current_(scanAbletonProcesses(root_)) {}
+
+void ProcRunningApplications::observe(std::function<void()> abletonLaunched, std::function<void()> abletonTerminated) {
+    launched_ = std::move(abletonLaunched);
+    terminated_ = std::move(abletonTerminated);
+    timer_ = loop_.every(interval_, [this] { scan(); }, liveness_.watch());
+}
+
+void ProcRunningApplications::scan() {
+    if (scanning_) return;
+    scanning_ = true;
+    loop_.background<std::set<ProcessIdentity>>(
+        Lane::quick, [root = root_] { return scanAbletonProcesses(root); },
+        [this](Outcome<std::set<ProcessIdentity>> outcome) {
+            scanning_ = false;
+            if (outcome.ok()) apply(std::move(outcome.get()));
+        },
+        liveness_.watch());
+}
+
+void ProcRunningApplications::apply(std::set<ProcessIdentity> found) {
+    bool ended = false;
+    bool started = false;
+    for (const auto& process : current_) ended = ended || !found.count(process);
+    for (const auto& process : found) started = started || !current_.count(process);
+    current_ = std::move(found);
+    if (ended && terminated_) terminated_();
+    if (started && launched_) launched_();
+}
+
+}  // namespace vantorel
