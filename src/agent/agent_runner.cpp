@@ -10,12 +10,9 @@
 #include "common/uuid.h"
 
 #include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <system_error>
 
 namespace vantorel {
@@ -169,8 +166,6 @@ std::string readableFailure(std::string_view standardError, std::string_view sta
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
 // The four files of one run, removed however the run ends.
 struct RunFiles {
     fs::path answer;
@@ -201,66 +196,6 @@ bool createEmpty(const fs::path& file) {
 }
 
 std::string readText(const fs::path& file) { return validUtf8OrEmpty(files::read(file).value_or(std::string())); }
-
-// SIGPIPE stays blocked while this thread writes to an agent that may have
-// stopped reading; a pending one is dropped before the mask is restored.
-class PipeSignalGuard {
-public:
-    PipeSignalGuard() {
-        sigemptyset(&block_);
-        sigaddset(&block_, SIGPIPE);
-        pthread_sigmask(SIG_BLOCK, &block_, &previous_);
-    }
-    ~PipeSignalGuard() {
-        timespec zero{0, 0};
-        sigtimedwait(&block_, nullptr, &zero);
-        pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
-    }
-    PipeSignalGuard(const PipeSignalGuard&) = delete;
-    PipeSignalGuard& operator=(const PipeSignalGuard&) = delete;
-
-private:
-    sigset_t block_;
-    sigset_t previous_;
-};
-
-// Feeds the prompt and waits for the agent, both within the time limit: an
-// agent that never reads its input must not hold the run past the limit
-// either. Returns the exit status, or nothing at the deadline.
-std::optional<process::ExitStatus> feedAndWait(process::Child& child, std::string_view prompt,
-                                               std::chrono::milliseconds limit) {
-    constexpr auto kPollInterval = std::chrono::milliseconds(80);
-    auto deadline = Clock::now() + limit;
-    PipeSignalGuard guard;
-    std::size_t written = 0;
-    if (child.inputFd() >= 0) {
-        ::fcntl(child.inputFd(), F_SETFL, ::fcntl(child.inputFd(), F_GETFL) | O_NONBLOCK);
-        if (prompt.empty()) child.closeInput();
-    }
-    while (true) {
-        if (auto status = child.tryWait()) return status;
-        auto now = Clock::now();
-        if (now >= deadline) return std::nullopt;
-        auto slice = std::min(kPollInterval, std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now));
-        if (slice.count() <= 0) slice = std::chrono::milliseconds(1);
-        int fd = child.inputFd();
-        if (fd < 0) {
-            child.wait(slice);
-            continue;
-        }
-        pollfd entry{fd, POLLOUT, 0};
-        int ready = ::poll(&entry, 1, static_cast<int>(slice.count()));
-        if (ready <= 0) continue;
-        if (entry.revents & (POLLERR | POLLHUP | POLLNVAL)) {
-            child.closeInput();
-            continue;
-        }
-        ssize_t n = ::write(fd, prompt.data() + written, prompt.size() - written);
-        if (n > 0) written += static_cast<std::size_t>(n);
-        else if (n < 0 && errno != EAGAIN && errno != EINTR) child.closeInput();
-        if (written >= prompt.size()) child.closeInput();
-    }
-}
 
 }  // namespace
 
@@ -312,25 +247,23 @@ EmbeddedAgentClient::RunResult AgentRunner::run(VantorelAgent agent, std::string
                                : claudeArguments(files.mcpConfig, claudeSession, std::nullopt);
     }
     options.arguments.insert(options.arguments.end(), arguments.begin(), arguments.end());
-    options.input = process::Stream::pipe();
     options.output = process::Stream::file(files.output);
     options.error = process::Stream::file(files.error);
 
-    std::optional<process::Child> child;
+    // The prompt is fed within the time limit too: an agent that never reads
+    // its input must not hold the run past the limit either.
+    process::RunResult outcome;
     try {
-        child.emplace(process::Child::spawn(options));
+        outcome = process::run(std::move(options), prompt, timeLimit_);
     } catch (const std::system_error&) {
         throw EmbeddedAgentError(EmbeddedAgentErrorCase::launchFailed);
     }
-    auto status = feedAndWait(*child, prompt, timeLimit_);
-    if (!status) {
-        child->terminate();
-        throw EmbeddedAgentError(EmbeddedAgentErrorCase::timedOut);
-    }
+    if (outcome.timedOut || !outcome.status) throw EmbeddedAgentError(EmbeddedAgentErrorCase::timedOut);
+    const process::ExitStatus& status = *outcome.status;
 
     std::string output = readText(files.output);
     std::string error = readText(files.error);
-    if (!status->success()) throw EmbeddedAgentError::failed(readableFailure(error, output));
+    if (!status.success()) throw EmbeddedAgentError::failed(readableFailure(error, output));
 
     std::string text = text::trim(readText(files.answer));
     if (text.empty()) text = text::trim(output);

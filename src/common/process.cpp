@@ -68,6 +68,29 @@ struct Pipe {
 
 void setNonBlocking(int fd) { ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK); }
 
+// Writing to a child that stopped reading raises SIGPIPE, which would end
+// the whole program: the signal stays blocked on this thread while it
+// writes, and one left pending is dropped before the mask is restored.
+class PipeSignalBlock {
+public:
+    PipeSignalBlock() {
+        sigemptyset(&block_);
+        sigaddset(&block_, SIGPIPE);
+        pthread_sigmask(SIG_BLOCK, &block_, &previous_);
+    }
+    ~PipeSignalBlock() {
+        timespec zero{0, 0};
+        sigtimedwait(&block_, nullptr, &zero);
+        pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
+    }
+    PipeSignalBlock(const PipeSignalBlock&) = delete;
+    PipeSignalBlock& operator=(const PipeSignalBlock&) = delete;
+
+private:
+    sigset_t block_;
+    sigset_t previous_;
+};
+
 }  // namespace
 
 Child Child::spawn(const SpawnOptions& options) {
@@ -180,11 +203,7 @@ void Child::release() {
 
 void Child::writeInputAndClose(std::string_view data) {
     if (input_ < 0) return;
-    // A child that exits without reading must not kill us with SIGPIPE.
-    sigset_t block, previous;
-    sigemptyset(&block);
-    sigaddset(&block, SIGPIPE);
-    pthread_sigmask(SIG_BLOCK, &block, &previous);
+    PipeSignalBlock pipeSignal;
     const char* at = data.data();
     std::size_t left = data.size();
     while (left > 0) {
@@ -197,10 +216,6 @@ void Child::writeInputAndClose(std::string_view data) {
         left -= static_cast<std::size_t>(written);
     }
     closeInput();
-    // Drop a pending SIGPIPE raised by the write above before unblocking.
-    timespec zero{0, 0};
-    sigtimedwait(&block, nullptr, &zero);
-    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
 }
 
 void Child::closeInput() { closeFd(input_); }
@@ -261,47 +276,42 @@ RunResult run(SpawnOptions options, std::string_view input, std::chrono::millise
     int outputFd = child.outputFd();
     int errorFd = child.errorFd();
 
-    sigset_t block, previous;
-    sigemptyset(&block);
-    sigaddset(&block, SIGPIPE);
-    pthread_sigmask(SIG_BLOCK, &block, &previous);
-
     char buffer[16384];
-    while (true) {
-        std::vector<pollfd> watched;
-        if (child.inputFd() >= 0) watched.push_back({child.inputFd(), POLLOUT, 0});
-        if (outputFd >= 0) watched.push_back({outputFd, POLLIN, 0});
-        if (errorFd >= 0) watched.push_back({errorFd, POLLIN, 0});
-        if (watched.empty()) break;
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-        if (left.count() <= 0) {
-            result.timedOut = true;
-            break;
-        }
-        int ready = ::poll(watched.data(), watched.size(), static_cast<int>(left.count()));
-        if (ready < 0 && errno != EINTR) break;
-        for (const auto& entry : watched) {
-            if (entry.revents == 0) continue;
-            if (entry.fd == child.inputFd()) {
-                ssize_t n = ::write(entry.fd, input.data() + written, input.size() - written);
-                if (n > 0) written += static_cast<std::size_t>(n);
-                if ((n < 0 && errno != EAGAIN && errno != EINTR) || written >= input.size() ||
-                    (entry.revents & (POLLERR | POLLHUP))) {
-                    child.closeInput();
-                }
-                continue;
+    {
+        PipeSignalBlock pipeSignal;
+        while (true) {
+            std::vector<pollfd> watched;
+            if (child.inputFd() >= 0) watched.push_back({child.inputFd(), POLLOUT, 0});
+            if (outputFd >= 0) watched.push_back({outputFd, POLLIN, 0});
+            if (errorFd >= 0) watched.push_back({errorFd, POLLIN, 0});
+            if (watched.empty()) break;
+            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+            if (left.count() <= 0) {
+                result.timedOut = true;
+                break;
             }
-            ssize_t n = ::read(entry.fd, buffer, sizeof buffer);
-            if (n > 0) {
-                (entry.fd == outputFd ? result.output : result.error).append(buffer, static_cast<std::size_t>(n));
-            } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
-                (entry.fd == outputFd ? outputFd : errorFd) = -1;
+            int ready = ::poll(watched.data(), watched.size(), static_cast<int>(left.count()));
+            if (ready < 0 && errno != EINTR) break;
+            for (const auto& entry : watched) {
+                if (entry.revents == 0) continue;
+                if (entry.fd == child.inputFd()) {
+                    ssize_t n = ::write(entry.fd, input.data() + written, input.size() - written);
+                    if (n > 0) written += static_cast<std::size_t>(n);
+                    if ((n < 0 && errno != EAGAIN && errno != EINTR) || written >= input.size() ||
+                        (entry.revents & (POLLERR | POLLHUP))) {
+                        child.closeInput();
+                    }
+                    continue;
+                }
+                ssize_t n = ::read(entry.fd, buffer, sizeof buffer);
+                if (n > 0) {
+                    (entry.fd == outputFd ? result.output : result.error).append(buffer, static_cast<std::size_t>(n));
+                } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
+                    (entry.fd == outputFd ? outputFd : errorFd) = -1;
+                }
             }
         }
     }
-    timespec zero{0, 0};
-    sigtimedwait(&block, nullptr, &zero);
-    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
 
     if (!result.timedOut) {
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
