@@ -45,6 +45,18 @@ std::chrono::milliseconds agentTimeLimit(const AppSettings& settings) {
     return std::chrono::milliseconds(static_cast<long long>(*settings.agentTimeLimitSeconds * 1000));
 }
 
+std::string describe(std::exception_ptr error) {
+    try {
+        std::rethrow_exception(error);
+    } catch (const Error& known) {
+        return known.description();
+    } catch (const std::exception& other) {
+        return other.what();
+    } catch (...) {
+        return "Erreur inattendue.";
+    }
+}
+
 std::string sharpsAsHash(std::string key) {
     const std::string sharp = "♯";
     for (auto at = key.find(sharp); at != std::string::npos; at = key.find(sharp, at + 1)) key.replace(at, sharp.size(), "#");
@@ -140,7 +152,7 @@ void AppDelegate::route(const Json& message) {
         }
         pollNow();
     } else if (t == "installBridge") {
-        shell_.installBridge();
+        installBridge();
     } else if (t == "recheckConnection") {
         bool hadSomething = currentSnapshot.has_value() || pendingPlan.has_value();
         connectBridge();
@@ -150,13 +162,14 @@ void AppDelegate::route(const Json& message) {
         auto raw = json::text(message, "agent");
         if (!raw) return;
         auto agent = agentFromRawName(*raw);
-        if (agent) shell_.connectAgent(*agent);
+        if (agent) connectAgent(*agent);
     } else if (t == "setLaunchAtLogin") {
         auto enabled = json::flag(message, "enabled");
-        if (enabled) shell_.setLaunchAtLogin(*enabled);
+        if (enabled) setLaunchAtLogin(*enabled);
     } else if (t == "openLoginSettings") {
         shell_.openLoginSettings();
     } else if (t == "minimize") {
+        preservePanelVisibilityUntilResponse = false;
         shell_.minimize();
     } else if (t == "compact") {
         auto compact = json::flag(message, "compact");
@@ -168,12 +181,12 @@ void AppDelegate::route(const Json& message) {
     } else if (t == "chooseProjectFolder") {
         chooseProjectFolder();
     } else if (t == "rescanProjects") {
-        rescanProjects();
+        if (projectIndex) scanProjectFolder(projectIndex->folderPath);
     } else if (t == "clearProjectIndex") {
         clearProjectIndex();
     } else if (t == "openProject") {
         auto path = json::text(message, "path");
-        if (path) openProject(*path);
+        if (path) openIndexedProject(*path);
     } else if (t == "planRequest") {
         auto prompt = json::text(message, "prompt");
         if (prompt) preparePlan(*prompt);
@@ -263,6 +276,53 @@ void AppDelegate::routeAssistant(const std::string& prompt) {
     }
     // 6. Everything else is a question for the agent.
     askTechnicalQuestion(prompt);
+}
+
+// ---- Set-up actions ----------------------------------------------------------------
+
+void AppDelegate::installBridge() {
+    offLoop<BridgeInstallationStatus>(
+        Lane::work, [installer = settings_.installer] { return installer.install(); },
+        [this](Outcome<BridgeInstallationStatus> outcome) {
+            if (!outcome.ok()) {
+                std::string message = describe(outcome.error());
+                sendSetupStatus(message, true);
+                send("installationResult", Json{{"ok", false}, {"message", message}});
+                return;
+            }
+            sendSetupStatus("Bridge installé dans Ableton.", false);
+            send("installationResult", Json{{"ok", true},
+                                            {"destinationPath", outcome.get().destinationPath},
+                                            {"abletonRunning", isAbletonRunning()}});
+            connectBridge();
+        });
+}
+
+void AppDelegate::connectAgent(VantorelAgent agent) {
+    const std::string raw(rawName(agent));
+    send("agentConnectionResult", Json{{"ok", true},
+                                       {"pending", true},
+                                       {"agent", raw},
+                                       {"message", "Connexion à " + std::string(displayName(agent)) + "…"}});
+    offLoop<std::string>(
+        Lane::work, [connector = settings_.agents, agent] { return connector.connect(agent); },
+        [this, raw](Outcome<std::string> outcome) {
+            if (!outcome.ok()) {
+                send("agentConnectionResult", Json{{"ok", false}, {"agent", raw}, {"message", describe(outcome.error())}});
+                return;
+            }
+            send("agentConnectionResult", Json{{"ok", true}, {"agent", raw}, {"message", outcome.get()}});
+            sendSetupStatus();
+        });
+}
+
+void AppDelegate::setLaunchAtLogin(bool enabled) {
+    if (shell_.registerLoginItem(enabled)) {
+        sendSetupStatus(enabled ? "Vantorel se lancera à l’ouverture de session." : "Lancement automatique désactivé.",
+                        false);
+    } else {
+        sendSetupStatus("Le lancement automatique doit être autorisé dans les réglages du système.", true);
+    }
 }
 
 // ---- Helpers -----------------------------------------------------------------

@@ -119,6 +119,14 @@ public:
     // Starts a context poll unless one is in flight or there is no bridge.
     void pollNow();
 
+    // ---- Set-up actions (page, tray menu) --------------------------------
+    // Installs the bridge off the loop, reports it, then reconnects.
+    void installBridge();
+    // Registers vantorel-mcp with the agent off the loop; a pending and a
+    // final "agentConnectionResult".
+    void connectAgent(VantorelAgent agent);
+    void setLaunchAtLogin(bool enabled);
+
     // ---- Plans and undo ------------------------------------------------
     void preparePlan(const std::string& prompt, std::optional<std::string> conversationPrompt = std::nullopt);
     void executePlan(const std::string& planId, std::optional<std::string> refreshPrompt = std::nullopt);
@@ -152,9 +160,9 @@ public:
     void executeMasterListen(const SafePlanAction& action, std::int64_t revision,
                              std::function<void(Outcome<Json>)> done);
     void chooseProjectFolder();                                                // flow: index
-    void rescanProjects();                                                     // flow: index
+    void scanProjectFolder(const std::filesystem::path& folder);               // flow: index
     void clearProjectIndex();                                                  // flow: index
-    void openProject(const std::string& path);                                 // flow: index
+    void openIndexedProject(const std::string& path);                          // flow: index
     void saveProducerProfile(const Json& profile);                             // flow: onboarding
     void validateProjectStage(int stage);                                      // flow: onboarding
     void completeOnboarding();                                                 // flow: onboarding

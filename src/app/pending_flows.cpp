@@ -27,9 +27,9 @@ void AppDelegate::executeMasterListen(const SafePlanAction&, std::int64_t, std::
 }
 
 void AppDelegate::chooseProjectFolder() { send("projectScanResult", Json{{"ok", false}, {"message", unavailable}}); }
-void AppDelegate::rescanProjects() { send("projectScanResult", Json{{"ok", false}, {"message", unavailable}}); }
+void AppDelegate::scanProjectFolder(const std::filesystem::path&) { send("projectScanResult", Json{{"ok", false}, {"message", unavailable}}); }
 void AppDelegate::clearProjectIndex() { send("projectScanResult", Json{{"ok", false}, {"message", unavailable}}); }
-void AppDelegate::openProject(const std::string&) {
+void AppDelegate::openIndexedProject(const std::string&) {
     send("projectScanResult", Json{{"ok", false}, {"message", unavailable}});
 }
 

@@ -7,8 +7,6 @@
 // recorders. Every call happens on the controller's loop thread.
 #pragma once
 
-#include "agent/agent_types.h"
-
 #include <filesystem>
 #include <functional>
 #include <optional>
@@ -49,13 +47,9 @@ public:
 
     // Login item.
     virtual LoginItemStatus loginItem() = 0;
-    virtual void setLaunchAtLogin(bool enabled) = 0;
+    // Registers or removes the login item; false when the system refused.
+    virtual bool registerLoginItem(bool enabled) = 0;
     virtual void openLoginSettings() = 0;
-
-    // Set-up actions; each reports to the page itself (through
-    // AppDelegate::send) when it ends.
-    virtual void installBridge() = 0;
-    virtual void connectAgent(VantorelAgent agent) = 0;
 
     // Desktop services for the project index.
     // Asks the user for a folder; `chosen` gets nothing when cancelled.

@@ -46,6 +46,14 @@ bool isAbletonProcess(std::string_view comm, std::string_view firstArgument) {
     return beginsWithLive(comm) || beginsWithLive(baseName(firstArgument));
 }
 
+bool isAbletonProcessId(const std::filesystem::path& procRoot, long pid) {
+    const auto folder = procRoot / std::to_string(pid);
+    auto comm = files::read(folder / "comm");
+    auto commandLine = files::read(folder / "cmdline");
+    if (!comm && !commandLine) return false;
+    return isAbletonProcess(comm.value_or(""), commandLine ? std::string_view(commandLine->c_str()) : std::string_view());
+}
+
 std::set<ProcessIdentity> scanAbletonProcesses(const std::filesystem::path& procRoot) {
     std::set<ProcessIdentity> found;
     std::error_code error;

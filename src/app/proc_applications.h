@@ -22,6 +22,9 @@ namespace vantorel {
 // begins with "ableton live".
 bool isAbletonProcess(std::string_view comm, std::string_view firstArgument);
 
+// The process `pid` under `procRoot` is Live (false when unreadable).
+bool isAbletonProcessId(const std::filesystem::path& procRoot, long pid);
+
 using ProcessIdentity = std::pair<long, unsigned long long>;  // pid, start time in clock ticks
 // Live's processes under `procRoot`; unreadable entries are skipped.
 std::set<ProcessIdentity> scanAbletonProcesses(const std::filesystem::path& procRoot);
