@@ -7,7 +7,7 @@ import re
 import time
 
 from . import protocol
-from .protocol import BridgeError, invalid
+from .protocol import BridgeError, refusal
 from .surface import BRIDGE_VERSION
 
 UNDO_LIMIT = 64
@@ -87,9 +87,8 @@ class CommandLayer(object):
         if handler is None:
             allowed = self.methods_for(path)
             if allowed:
-                raise BridgeError(405, "METHOD_NOT_ALLOWED",
-                                  "%s only accepts %s." % (path, " or ".join(allowed)))
-            raise BridgeError(404, "NOT_FOUND", "Unknown endpoint: %s %s." % (method, path))
+                raise refusal("method_not_allowed", path=path, methods=" ou ".join(allowed))
+            raise refusal("unknown_endpoint", method=method, path=path)
         self.backend.tick()
         return handler(body)
 
@@ -101,11 +100,7 @@ class CommandLayer(object):
     def _check_revision(self, body):
         expected = protocol.integer(body, "expectedRevision")
         if expected != self.revision:
-            raise BridgeError(
-                409, "STALE_REVISION",
-                "The Live Set changed since this action was planned (revision %d, "
-                "expected %d). Read the context again and plan the change anew."
-                % (self.revision, expected))
+            raise refusal("stale_revision", current=self.revision, expected=expected)
 
     def _guarded(self, body, confirm=True):
         if confirm:
@@ -209,11 +204,11 @@ class CommandLayer(object):
     def samples_import(self, body):
         sample_id = protocol.text(body, "sampleId", max_length=24, required=False)
         if sample_id is not None and not SAMPLE_ID.match(sample_id):
-            raise invalid("sampleId must be a sample id returned by /v1/samples/search.")
+            raise refusal("sample_id")
         query = protocol.text(body, "query", max_length=2000, required=False, default="")
         role = protocol.choice(body, "role", protocol.SAMPLE_ROLES, required=False)
         if sample_id is None and not query and role is None:
-            raise invalid("Give a sampleId, or a query and a role to choose a sample.")
+            raise refusal("sample_choice")
         start = protocol.number(body, "startTime", minimum=0.0, maximum=1576800.0)
         track_name = protocol.text(body, "trackName", required=False)
         self._guarded(body)
@@ -314,19 +309,16 @@ class CommandLayer(object):
     def undo(self, body):
         # The app's direct undo sends {}; a plan step sends confirm alone.
         if "confirm" in body and body["confirm"] is not True:
-            raise BridgeError(400, "CONFIRMATION_REQUIRED",
-                              "confirm must be true when it is given.")
+            raise refusal("confirm_true")
         if not self.history:
-            raise BridgeError(409, "NOTHING_TO_UNDO",
-                              "There is no Vantorel action left to undo.")
+            raise refusal("nothing_to_undo")
         step = self.history.pop()
         try:
             step.undo()
         except BridgeError as error:
             # The change can never be taken back (its track is gone): drop it
             # rather than leave an undo that always fails at the top.
-            raise BridgeError(409, "UNDO_FAILED",
-                              "The last Vantorel action cannot be undone: %s" % error.message)
+            raise refusal("undo_failed", reason=error.message)
         self.revision += 1
         return {
             "summary": "Annulé : " + _lower_first(step.summary),
@@ -340,7 +332,7 @@ class CommandLayer(object):
     def _job_id(self, body):
         job = protocol.text(body, "jobId", max_length=80)
         if not JOB_ID.match(job):
-            raise invalid("jobId is not a master capture id.")
+            raise refusal("job_id")
         return job
 
     def capture_start(self, body):

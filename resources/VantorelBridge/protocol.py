@@ -4,6 +4,8 @@
 import json
 import math
 
+from .messages import refusal_parts
+
 CAPABILITIES = (
     "project.analyze",
     "mix_prep.analyze",
@@ -33,7 +35,7 @@ SAMPLE_ROLES = ("kick", "clap", "hat", "percussion", "bass", "chords", "lead",
 
 
 class BridgeError(Exception):
-    """A refusal: HTTP status, machine code and an English sentence."""
+    """A refusal: HTTP status, machine code and the sentence the producer reads."""
 
     def __init__(self, status, code, message):
         Exception.__init__(self, message)
@@ -42,16 +44,16 @@ class BridgeError(Exception):
         self.message = message
 
 
-def invalid(message):
-    return BridgeError(400, "INVALID_ARGUMENT", message)
+def refusal(key, **values):
+    """The refusal `key` of the package's table, its placeholders filled."""
+    status, code, message = refusal_parts(key, **values)
+    return BridgeError(status, code, message)
 
 
-def not_found(message):
-    return BridgeError(404, "NOT_FOUND", message)
-
-
-def conflict(code, message):
-    return BridgeError(409, code, message)
+def _within(where, error):
+    # Field messages begin with the field's name: prefixing the path keeps
+    # them readable for nested fields ("notes[2].pitch doit …").
+    return BridgeError(error.status, error.code, "%s.%s" % (where, error.message))
 
 
 def success(result):
@@ -75,9 +77,9 @@ def decode_body(raw):
     try:
         value = json.loads(raw.decode("utf-8"))
     except (UnicodeDecodeError, ValueError):
-        raise BridgeError(400, "INVALID_JSON", "The request body is not valid JSON.")
+        raise refusal("body_not_json")
     if not isinstance(value, dict):
-        raise BridgeError(400, "INVALID_JSON", "The request body must be a JSON object.")
+        raise refusal("body_not_object")
     return value
 
 
@@ -93,92 +95,91 @@ def number(body, key, minimum=None, maximum=None, required=True, default=None,
            above=None):
     if key not in body or body[key] is None:
         if required:
-            raise invalid("%s is required and must be a number." % key)
+            raise refusal("number_required", field=key)
         return default
     value = body[key]
     if not _is_number(value):
-        raise invalid("%s must be a number." % key)
+        raise refusal("number", field=key)
     value = float(value)
     if above is not None and value <= above:
-        raise invalid("%s must be greater than %s." % (key, _show(above)))
+        raise refusal("number_above", field=key, limit=_show(above))
     if minimum is not None and value < minimum:
-        raise invalid("%s must be at least %s." % (key, _show(minimum)))
+        raise refusal("at_least", field=key, limit=_show(minimum))
     if maximum is not None and value > maximum:
-        raise invalid("%s must be at most %s." % (key, _show(maximum)))
+        raise refusal("at_most", field=key, limit=_show(maximum))
     return value
 
 
 def integer(body, key, minimum=0, maximum=None, required=True, default=None):
     if key not in body or body[key] is None:
         if required:
-            raise invalid("%s is required and must be an integer." % key)
+            raise refusal("integer_required", field=key)
         return default
     value = body[key]
     if not _is_number(value) or float(value) != int(value):
-        raise invalid("%s must be an integer." % key)
+        raise refusal("integer", field=key)
     value = int(value)
     if minimum is not None and value < minimum:
-        raise invalid("%s must be at least %d." % (key, minimum))
+        raise refusal("at_least", field=key, limit=minimum)
     if maximum is not None and value > maximum:
-        raise invalid("%s must be at most %d." % (key, maximum))
+        raise refusal("at_most", field=key, limit=maximum)
     return value
 
 
 def flag(body, key, required=True, default=None):
     if key not in body or body[key] is None:
         if required:
-            raise invalid("%s is required and must be true or false." % key)
+            raise refusal("flag_required", field=key)
         return default
     if not isinstance(body[key], bool):
-        raise invalid("%s must be true or false." % key)
+        raise refusal("flag", field=key)
     return body[key]
 
 
 def text(body, key, max_length=96, required=True, default=None):
     if key not in body or body[key] is None:
         if required:
-            raise invalid("%s is required and must be a string." % key)
+            raise refusal("text_required", field=key)
         return default
     value = body[key]
     if not isinstance(value, str):
-        raise invalid("%s must be a string." % key)
+        raise refusal("text", field=key)
     value = value.strip()
     if not value or len(value) > max_length:
-        raise invalid("%s must contain 1 to %d characters." % (key, max_length))
+        raise refusal("text_length", field=key, limit=max_length)
     if any(ord(ch) < 32 for ch in value):
-        raise invalid("%s must not contain control characters." % key)
+        raise refusal("text_control", field=key)
     return value
 
 
 def choice(body, key, options, required=True, default=None):
     value = text(body, key, max_length=64, required=required, default=default)
     if value is not None and value not in options:
-        raise invalid("%s must be one of: %s." % (key, ", ".join(options)))
+        raise refusal("choice", field=key, options=", ".join(options))
     return value
 
 
 def require_confirm(body):
     if body.get("confirm") is not True:
-        raise BridgeError(400, "CONFIRMATION_REQUIRED",
-                          "This change needs confirm=true after the user approved it.")
+        raise refusal("confirmation_required")
 
 
 def notes(body, key, min_count=0, max_count=512, length=None):
     """Reads MIDI notes; `length` (beats) bounds their start times."""
     if key not in body or body[key] is None:
         if min_count:
-            raise invalid("%s is required." % key)
+            raise refusal("required", field=key)
         return []
     raw = body[key]
     if not isinstance(raw, list):
-        raise invalid("%s must be an array of notes." % key)
+        raise refusal("notes_array", field=key)
     if len(raw) < min_count or len(raw) > max_count:
-        raise invalid("%s must hold %d to %d notes." % (key, min_count, max_count))
+        raise refusal("notes_count", field=key, minimum=min_count, maximum=max_count)
     result = []
     for position, item in enumerate(raw):
         where = "%s[%d]" % (key, position)
         if not isinstance(item, dict):
-            raise invalid("%s must be an object." % where)
+            raise refusal("object", field=where)
         note = {
             "pitch": _note_pitch(item, where),
             "startTime": _note_number(item, where, "startTime", minimum=0.0, required=True),
@@ -191,11 +192,11 @@ def notes(body, key, min_count=0, max_count=512, length=None):
         }
         if "mute" in item and item["mute"] is not None:
             if not isinstance(item["mute"], bool):
-                raise invalid("%s.mute must be true or false." % where)
+                raise refusal("flag", field=where + ".mute")
             note["mute"] = item["mute"]
         if length is not None and note["startTime"] >= length:
-            raise invalid("%s starts at beat %s, outside the clip (%s beats)."
-                          % (where, _show(note["startTime"]), _show(length)))
+            raise refusal("note_outside_clip", field=where, start=_show(note["startTime"]),
+                          length=_show(length))
         result.append(note)
     return result
 
@@ -204,7 +205,7 @@ def _note_pitch(item, where):
     try:
         return integer(item, "pitch", 0, 127)
     except BridgeError as error:
-        raise invalid("%s.%s" % (where, error.message))
+        raise _within(where, error)
 
 
 def _note_number(item, where, field, minimum=None, maximum=None, above=None,
@@ -213,7 +214,7 @@ def _note_number(item, where, field, minimum=None, maximum=None, above=None,
         return number(item, field, minimum=minimum, maximum=maximum, above=above,
                       required=required, default=default)
     except BridgeError as error:
-        raise invalid("%s.%s" % (where, error.message))
+        raise _within(where, error)
 
 
 def sections(body, key="sections", max_bars=1024):
@@ -222,37 +223,36 @@ def sections(body, key="sections", max_bars=1024):
         return None
     raw = body[key]
     if not isinstance(raw, list) or not raw:
-        raise invalid("sections must be a non-empty array of sections.")
+        raise refusal("sections_array")
     result = []
     total = 0
     for position, item in enumerate(raw):
         where = "sections[%d]" % position
         if not isinstance(item, dict):
-            raise invalid("%s must be an object." % where)
+            raise refusal("object", field=where)
         try:
             name = text(item, "name", max_length=64)
             bars = integer(item, "bars", minimum=8)
         except BridgeError as error:
-            raise invalid("%s.%s" % (where, error.message))
+            raise _within(where, error)
         if bars % 8:
-            raise invalid("%s.bars must be a multiple of 8 (got %d)." % (where, bars))
+            raise refusal("section_bars_multiple", field=where, bars=bars)
         phases = item.get("phaseRoles")
         if not isinstance(phases, list) or len(phases) != bars // 8:
-            raise invalid("%s.phaseRoles must hold %d phases, one per 8 bars."
-                          % (where, bars // 8))
+            raise refusal("section_phases", field=where, count=bars // 8)
         clean = []
         for phase_index, phase in enumerate(phases):
             if not isinstance(phase, list):
-                raise invalid("%s.phaseRoles[%d] must be an array of roles." % (where, phase_index))
+                raise refusal("section_phase_array", field="%s.phaseRoles[%d]" % (where, phase_index))
             for role in phase:
                 if role not in TRACK_ROLES:
-                    raise invalid("%s.phaseRoles[%d] names an unknown role: %s."
-                                  % (where, phase_index, json.dumps(role, ensure_ascii=False)))
+                    raise refusal("section_unknown_role", field="%s.phaseRoles[%d]" % (where, phase_index),
+                                  role=json.dumps(role, ensure_ascii=False))
             clean.append([role for role in phase])
         total += bars
         result.append({"name": name, "bars": bars, "phaseRoles": clean})
     if total > max_bars:
-        raise invalid("The arrangement is limited to %d bars (got %d)." % (max_bars, total))
+        raise refusal("arrangement_too_long", limit=max_bars, bars=total)
     return result
 
 

@@ -14,7 +14,7 @@ except ImportError:  # pragma: no cover - every supported Python has it
 
 from . import protocol
 from .config import LOOPBACK_HOSTS
-from .protocol import BridgeError
+from .protocol import BridgeError, refusal
 from .surface import BRIDGE_VERSION
 
 TOKEN_HEADER = "X-Vantorel-Token"
@@ -86,30 +86,28 @@ class BridgeRequestHandler(BaseHTTPRequestHandler):
                     self.path.split("?", 1)[0]))
             self._reply(error.status, protocol.failure(error.code, error.message), extra)
         except Exception as error:  # a fault of ours must still get an envelope
-            self._reply(500, protocol.failure(
-                "INTERNAL_ERROR", "The bridge failed while handling this request (%s: %s)."
-                % (type(error).__name__, error)))
+            internal = refusal("internal", kind=type(error).__name__, detail=error)
+            self._reply(internal.status, protocol.failure(internal.code, internal.message))
 
     def _check_token(self):
         given = self.headers.get(TOKEN_HEADER)
         if given is None or not hmac.compare_digest(given.encode("utf-8", "replace"),
                                                     self.server.token):
-            raise BridgeError(401, "UNAUTHORIZED",
-                              "Missing or wrong X-Vantorel-Token. Reinstall the bridge from Vantorel.")
+            raise refusal("unauthorized")
 
     def _read_body(self, method):
         length = self.headers.get("Content-Length")
         if self.headers.get("Transfer-Encoding", "").lower() == "chunked":
             self.close_connection = True
-            raise BridgeError(411, "LENGTH_REQUIRED", "Send the request body with a Content-Length.")
+            raise refusal("length_required")
         try:
             size = int(length) if length is not None else 0
         except ValueError:
             self.close_connection = True
-            raise BridgeError(400, "INVALID_REQUEST", "Content-Length is not a number.")
+            raise refusal("content_length_not_number")
         if size < 0:
             self.close_connection = True
-            raise BridgeError(400, "INVALID_REQUEST", "Content-Length is negative.")
+            raise refusal("content_length_negative")
         if size > protocol.MAX_BODY_BYTES:
             # Drain what a client may reasonably send so that it reads the
             # refusal instead of a broken pipe; the connection closes after.
@@ -120,7 +118,7 @@ class BridgeRequestHandler(BaseHTTPRequestHandler):
                 if not chunk:
                     break
                 remaining -= len(chunk)
-            raise BridgeError(413, "PAYLOAD_TOO_LARGE", "Request bodies are limited to 1 MiB.")
+            raise refusal("payload_too_large")
         raw = self.rfile.read(size) if size else b""
         self._body_read = True
         if method == "GET":

@@ -70,7 +70,9 @@ def test_a_stale_revision_or_a_missing_confirmation_changes_nothing(bridge):
     status, code, message = bridge.refused("POST", "/v1/tracks/rename",
                                            {"trackIndex": 0, "name": "X", "expectedRevision": planned,
                                             "confirm": True})
-    assert (status, code) == (409, "STALE_REVISION") and "revision" in message
+    assert (status, code) == (409, "STALE_REVISION")
+    assert message == ("Le Live Set a changé depuis la préparation de cette action (révision %d, attendue %d). "
+                       "Relis le contexte et prépare-la à nouveau." % (bridge.revision, planned))
     for body, expected in [
         ({"trackIndex": 0, "name": "X", "expectedRevision": bridge.revision}, "CONFIRMATION_REQUIRED"),
         ({"trackIndex": 0, "name": "X", "expectedRevision": bridge.revision, "confirm": "true"},

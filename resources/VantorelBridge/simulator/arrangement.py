@@ -5,7 +5,7 @@ holds, with one locator per section."""
 
 from __future__ import annotations
 
-from ..protocol import BridgeError, conflict
+from ..protocol import refusal
 from .model import Clip, LiveSet, Locator
 
 ALL = ["kick", "clap", "snare", "hat", "percussion", "drums", "bass", "harmony", "music", "lead",
@@ -40,20 +40,16 @@ def source_scene(live: LiveSet, requested: int | None) -> int:
     selected scene when it has clips, else the first scene with clips."""
     if requested is not None:
         if requested >= len(live.scenes):
-            raise BridgeError(404, "NOT_FOUND",
-                              "sourceSceneIndex %d does not exist; the set has %d scene(s)."
-                              % (requested, len(live.scenes)))
+            raise refusal("scene_missing", index=requested, count=len(live.scenes))
         if not _scene_clips(live, requested):
-            raise conflict("NO_SOURCE_LOOP",
-                           "Scene %d holds no clip to build an arrangement from." % (requested + 1))
+            raise refusal("no_source_scene", scene=requested + 1)
         return requested
     if live.selected_scene < len(live.scenes) and _scene_clips(live, live.selected_scene):
         return live.selected_scene
     for index in range(len(live.scenes)):
         if _scene_clips(live, index):
             return index
-    raise conflict("NO_SOURCE_LOOP",
-                   "No scene holds clips: record or create a loop in the Session view first.")
+    raise refusal("no_source_loop")
 
 
 def _scene_clips(live: LiveSet, scene: int) -> list[tuple[int, Clip]]:

@@ -17,7 +17,8 @@ import time
 
 from .. import protocol
 from ..commands import Change
-from ..protocol import BridgeError, conflict, invalid, not_found
+from ..messages import capture_failure
+from ..protocol import refusal
 from . import arrangement, evolve, roles, synth
 from .model import (FADER_MIN_DB, Clip, LiveSet, MeterWindow, Note, Track, db_to_fader,
                     db_to_gain, show_db, show_pan)
@@ -114,7 +115,7 @@ class SimulatedBackend:
     def _wait_for_file(self, path: str | None) -> None:
         event = self._renders.get(path or "")
         if event is not None and not event.wait(120):
-            raise BridgeError(503, "NOT_READY", "The clip's audio file is still being rendered.")
+            raise refusal("file_not_ready")
 
     # -- command-layer hooks ------------------------------------------------------
 
@@ -139,8 +140,7 @@ class SimulatedBackend:
 
     def _track(self, index: int) -> Track:
         if index >= len(self.live.tracks):
-            raise not_found("trackIndex %d does not exist; the set has %d track(s)."
-                            % (index, len(self.live.tracks)))
+            raise refusal("track_missing", index=index, count=len(self.live.tracks))
         return self.live.tracks[index]
 
     def _label(self, track: Track) -> str:
@@ -150,9 +150,9 @@ class SimulatedBackend:
     def _present(self, track: Track, clip: Clip | None = None) -> None:
         """Undo steps check that what they restore is still in the set."""
         if self.live.index_of(track) is None:
-            raise conflict("GONE", "the track \"%s\" was deleted in Live." % track.name)
+            raise refusal("track_gone", name=track.name)
         if clip is not None and not any(other is clip for other in track.clips()):
-            raise conflict("GONE", "the clip \"%s\" was deleted in Live." % clip.name)
+            raise refusal("clip_gone", name=clip.name)
 
     def roles(self) -> list[str]:
         return [roles.infer_role(track) for track in self.live.tracks]
@@ -161,14 +161,11 @@ class SimulatedBackend:
         track = self._track(index)
         clip = self.live.detail_clip
         if clip is None or self.live.track_of(clip) is not track:
-            raise conflict("NO_OPEN_CLIP",
-                           "No clip of track %d (\"%s\") is open in the Detail view. Open the clip "
-                           "in Live, then try again." % (index + 1, track.name))
+            raise refusal("no_open_clip", track=index + 1, name=track.name)
         if clip.kind != "midi":
-            raise conflict("NOT_A_MIDI_CLIP", "The clip open on track %d is an audio clip, not a "
-                           "MIDI clip." % (index + 1))
+            raise refusal("not_midi_clip", track=index + 1)
         if need_notes and not clip.notes:
-            raise conflict("EMPTY_CLIP", "The open clip \"%s\" has no notes to vary." % clip.name)
+            raise refusal("empty_clip", name=clip.name)
         return track, clip
 
     # -- meters and playhead --------------------------------------------------------
@@ -457,14 +454,13 @@ class SimulatedBackend:
         clip = live.detail_clip
         track = live.track_of(clip) if clip is not None else None
         if track is None:
-            raise conflict("NO_CLIP_SELECTED",
-                           "No clip is selected in Live. Select an audio or MIDI clip first.")
+            raise refusal("no_clip_selected")
         result = {"track": track.name, "trackIndex": live.index_of(track), "clip": clip.name,
                   "project": live.project, "view": "session" if clip.start is None else "arrangement"}
         if clip.kind == "audio":
             self._wait_for_file(clip.file)
             if not clip.file or not os.path.isfile(clip.file):
-                raise conflict("FILE_MISSING", "The audio file of clip \"%s\" is missing." % clip.name)
+                raise refusal("file_missing", name=clip.name)
             rate = clip.file_tempo if clip.warp else live.tempo
             result.update({"kind": "audio", "filePath": clip.file, "transposeSemitones": clip.transpose,
                            "analysisRange": {"startSeconds": round(clip.loop_start * 60.0 / rate, 6),
@@ -566,7 +562,7 @@ class SimulatedBackend:
         try:
             self.library.ensure()
         except OSError as error:
-            raise BridgeError(500, "LIBRARY_UNAVAILABLE", "The sample library cannot be read: %s" % error)
+            raise refusal("library_unavailable", detail=error)
         return self.library
 
     def search_samples(self, query: str, role, limit: int) -> dict:
@@ -579,11 +575,11 @@ class SimulatedBackend:
         if sample_id is not None:
             sample = library.by_id.get(sample_id)
             if sample is None:
-                raise not_found("No sample has the id %s; search again." % sample_id)
+                raise refusal("sample_unknown", id=sample_id)
         else:
             found = library.search(query, role, 1)
             if not found:
-                raise not_found("No sample of the library matches this request.")
+                raise refusal("sample_no_match")
             sample = found[0][1]
         live = self.live
         seconds = sample.seconds
@@ -664,7 +660,7 @@ class SimulatedBackend:
     def create_track(self, kind: str, name, index) -> Change:
         live = self.live
         if index is not None and index > len(live.tracks):
-            raise invalid("index must be between 0 and %d." % len(live.tracks))
+            raise refusal("track_position", maximum=len(live.tracks))
         position = len(live.tracks) if index is None else index
         name = name or "%d-%s" % (position + 1, "MIDI" if kind == "midi" else "Audio")
         track = Track(name, kind, len(live.scenes))
@@ -711,7 +707,7 @@ class SimulatedBackend:
     def set_track_state(self, index: int, field: str, enabled: bool) -> Change:
         track = self._track(index)
         if field == "arm" and not track.can_be_armed:
-            raise conflict("CANNOT_ARM", "Track %d (\"%s\") cannot be armed." % (index + 1, track.name))
+            raise refusal("cannot_arm", track=index + 1, name=track.name)
         attribute = {"mute": "mute", "solo": "solo", "arm": "arm"}[field]
         old = getattr(track, attribute)
         setattr(track, attribute, enabled)
@@ -743,8 +739,7 @@ class SimulatedBackend:
     def set_track_send(self, index: int, send: int, db: float) -> Change:
         track = self._track(index)
         if send >= len(self.live.returns):
-            raise not_found("sendIndex %d does not exist; the set has %d return track(s)."
-                            % (send, len(self.live.returns)))
+            raise refusal("send_missing", index=send, count=len(self.live.returns))
         while len(track.sends) < len(self.live.returns):
             track.sends.append(FADER_MIN_DB)
         old = track.sends[send]
@@ -764,8 +759,7 @@ class SimulatedBackend:
     def _device(self, index: int, device_index: int):
         track = self._track(index)
         if device_index >= len(track.devices):
-            raise not_found("deviceIndex %d does not exist; track %d has %d device(s)."
-                            % (device_index, index + 1, len(track.devices)))
+            raise refusal("device_missing", index=device_index, track=index + 1, count=len(track.devices))
         return track, track.devices[device_index]
 
     def read_parameters(self, index: int, device_index: int) -> dict:
@@ -777,14 +771,14 @@ class SimulatedBackend:
     def write_parameter(self, index: int, device_index: int, parameter_index: int, value: float) -> Change:
         track, device = self._device(index, device_index)
         if parameter_index >= len(device.parameters):
-            raise not_found("parameterIndex %d does not exist; %s has %d parameter(s)."
-                            % (parameter_index, device.name, len(device.parameters)))
+            raise refusal("parameter_missing", index=parameter_index, device=device.name,
+                          count=len(device.parameters))
         parameter = device.parameters[parameter_index]
         if not parameter.minimum <= value <= parameter.maximum:
-            raise invalid("%s of %s takes values from %g to %g, not %g."
-                          % (parameter.name, device.name, parameter.minimum, parameter.maximum, value))
+            raise refusal("parameter_range", parameter=parameter.name, device=device.name,
+                          minimum="%g" % parameter.minimum, maximum="%g" % parameter.maximum, value="%g" % value)
         if parameter.quantized and value != int(value):
-            raise invalid("%s of %s takes whole values only." % (parameter.name, device.name))
+            raise refusal("parameter_whole", parameter=parameter.name, device=device.name)
         old = parameter.value
         parameter.value = value
 
@@ -804,14 +798,11 @@ class SimulatedBackend:
         live = self.live
         track = self._track(index)
         if track.kind != "midi":
-            raise conflict("NOT_A_MIDI_TRACK", "Track %d (\"%s\") is not a MIDI track; MIDI clips need one."
-                           % (index + 1, track.name))
+            raise refusal("not_midi_track", track=index + 1, name=track.name)
         for other in track.arrangement:
             if start < other.end - 1e-9 and other.start < start + length - 1e-9:
-                raise conflict("CLIP_OVERLAP",
-                               "Track %d already has the clip \"%s\" between beats %s and %s; choose "
-                               "another start so nothing is overwritten." % (
-                                   index + 1, other.name, _number_text(other.start), _number_text(other.end)))
+                raise refusal("clip_overlap", track=index + 1, name=other.name,
+                              start=_number_text(other.start), end=_number_text(other.end))
         clip = Clip("midi", name or "%s %d" % (track.name, len(track.arrangement) + 1), length, start=start,
                     notes=[Note.from_request(note) for note in notes], color=track.color)
         clip.notes.sort(key=lambda note: (note.start, note.pitch))
@@ -853,9 +844,9 @@ class SimulatedBackend:
         track, clip = self._open_clip(index)
         for position, note in enumerate(notes):
             if not clip.loop_start <= note["startTime"] < clip.loop_end:
-                raise invalid("notes[%d] starts at beat %s, outside the open clip (%s to %s)." % (
-                    position, _number_text(note["startTime"]), _number_text(clip.loop_start),
-                    _number_text(clip.loop_end)))
+                raise refusal("note_outside_open_clip", field="notes[%d]" % position,
+                              start=_number_text(note["startTime"]), first=_number_text(clip.loop_start),
+                              last=_number_text(clip.loop_end))
         new = sorted((Note.from_request(note) for note in notes), key=lambda note: (note.start, note.pitch))
         return self._notes_change(index, clip, new, name, "Notes du clip « %s » remplacées : %d note(s)." % (
             name or clip.name, len(new)))
@@ -873,15 +864,15 @@ class SimulatedBackend:
     def _job(self, job_id: str) -> CaptureJob:
         job = self.jobs.get(job_id)
         if job is None:
-            raise not_found("No master capture has the id %s." % job_id)
+            raise refusal("capture_unknown", id=job_id)
         return job
 
     def start_capture(self, bars: int, start: float) -> Change:
         live = self.live
         if any(job.status in ("recording", "rendering") for job in self.jobs.values()):
-            raise conflict("CAPTURE_RUNNING", "A master capture is already running; wait for it or cancel it.")
+            raise refusal("capture_running")
         if live.playing:
-            raise conflict("TRANSPORT_PLAYING", "Stop the transport in Live before capturing the master.")
+            raise refusal("transport_playing")
         now = self.clock()
         job_id = "master_" + secrets.token_hex(16)
         seconds = bars * live.beats_per_bar * 60.0 / live.tempo
@@ -919,7 +910,7 @@ class SimulatedBackend:
             if not job.cancelled:
                 synth.write_wav(job.path, [left, right])
         except Exception as error:  # the job reports it as failed
-            job.error = "Rendering the master failed: %s" % error
+            job.error = capture_failure("render_failed", detail=error)
         finally:
             job.rendered.set()
 
@@ -938,7 +929,7 @@ class SimulatedBackend:
                 self.notify()
             if job.status == "rendering" and job.rendered.is_set():
                 if job.error or not os.path.isfile(job.path or ""):
-                    job.status, job.error = "failed", job.error or "The captured file was not written."
+                    job.status, job.error = "failed", job.error or capture_failure("not_written")
                 else:
                     job.status = "ready"
 
@@ -1045,12 +1036,12 @@ class SimulatedBackend:
             position = protocol.integer(body, "arrangementIndex")
             clip = track.arrangement[position] if position < len(track.arrangement) else None
         if clip is None:
-            raise not_found("That clip slot of track \"%s\" is empty." % track.name)
+            raise refusal("slot_empty", track=track.name)
         return clip
 
     def _add_clip(self, track: Track, body: dict) -> None:
         if track.kind != "midi":
-            raise conflict("NOT_A_MIDI_TRACK", "Only MIDI clips can be added by a simulated edit.")
+            raise refusal("sim_midi_only")
         length = protocol.number(body, "length", above=0.0, maximum=4096.0)
         notes = [Note.from_request(note) for note in protocol.notes(body, "notes", length=length)]
         name = protocol.text(body, "name", required=False) or track.name
