@@ -13,6 +13,7 @@ import os
 import signal
 import sys
 import threading
+import time
 
 from . import config
 from .commands import CommandLayer
@@ -63,12 +64,14 @@ def main(argv=None) -> int:
     backend = SimulatedBackend(live, cache=options.cache, capture_speed=options.capture_speed)
     port = settings.port if options.port is None else options.port
     try:
-        server = serve(CommandLayer(backend), settings.host, port, settings.token)
+        commands = CommandLayer(backend, first_revision=int(time.time() * 1000))
+        server = serve(commands, settings.host, port, settings.token)
     except (OSError, ValueError) as error:
         print("VantorelBridge: cannot listen on %s port %d: %s" % (settings.host, port, error), file=sys.stderr)
         return 1
 
     def stop(signum, frame):
+        backend.faults.stop()
         threading.Thread(target=server.shutdown, daemon=True).start()
 
     signal.signal(signal.SIGTERM, stop)

@@ -35,10 +35,14 @@ class UndoStep(object):
 
 
 class CommandLayer(object):
-    def __init__(self, backend, clock=time.time):
+    def __init__(self, backend, clock=time.time, first_revision=1):
         self.backend = backend
         self.clock = clock
-        self.revision = 1
+        # A bridge that starts from the time in milliseconds never repeats a
+        # revision of an earlier run, so a plan prepared before a restart is
+        # refused as stale instead of landing on a set that merely caught up.
+        self.revision = first_revision
+        self.faults = getattr(backend, "faults", None)
         self.history = []
         backend.attach(self.note_change)
         self.routes = {
@@ -76,6 +80,8 @@ class CommandLayer(object):
         if getattr(backend, "simulated", False):
             # Lets tests and the demo play "the user in Live" under a pending plan.
             self.routes[("POST", "/v1/sim/edit")] = self.sim_edit
+            self.routes[("POST", "/v1/sim/fail-next")] = self.faults.fail_next
+            self.routes[("POST", "/v1/sim/delay")] = self.faults.delay
 
     # -- dispatch ------------------------------------------------------------
 
@@ -89,8 +95,20 @@ class CommandLayer(object):
             if allowed:
                 raise refusal("method_not_allowed", path=path, methods=" ou ".join(allowed))
             raise refusal("unknown_endpoint", method=method, path=path)
+        if self.faults is not None and not path.startswith("/v1/sim/"):
+            injected = self.faults.take(path)
+            if injected is not None:
+                if injected.error is not None:
+                    raise injected.error
+                return dict(injected.result)
         self.backend.tick()
         return handler(body)
+
+    def pace(self, path):
+        """Runs before a request waits for its turn at the set: the simulator
+        may hold a path there to play a slow Live."""
+        if self.faults is not None:
+            self.faults.wait(path)
 
     def note_change(self):
         """Called for every change the bridge did not make itself (the user
@@ -360,6 +378,9 @@ class CommandLayer(object):
 
     def sim_edit(self, body):
         result = self.backend.sim_edit(body)
+        if result.get("action") == "loadSet":
+            # Undo steps hold objects of the set that was closed.
+            self.history = []
         result["revision"] = self.revision
         return result
 

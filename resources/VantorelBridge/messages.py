@@ -139,6 +139,7 @@ REFUSALS = {
     # -- simulated edits -----------------------------------------------------------
     "sim_midi_only": (409, "NOT_A_MIDI_TRACK", "Une modification simulée n’ajoute que des clips MIDI."),
     "set_unreadable": (400, "INVALID_ARGUMENT", "Impossible de charger le set {path} : {detail}"),
+    "sim_path": (400, "INVALID_ARGUMENT", "path doit être le chemin d’un point d’accès, commençant par /v1/."),
 }
 
 # What a failed capture reports in its status (`error.message`), not refusals.

@@ -73,6 +73,7 @@ class BridgeRequestHandler(BaseHTTPRequestHandler):
             self._check_token()
             body = self._read_body(method)
             path = self.path.split("?", 1)[0].split("#", 1)[0]
+            self.server.commands.pace(path)
             with self.server.command_lock:
                 result = self.server.commands.handle(method, path, body)
             self._reply(200, protocol.success(result))

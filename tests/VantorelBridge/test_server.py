@@ -16,7 +16,7 @@ from conftest import RESOURCES, TOKEN
 from VantorelBridge import config, create_instance
 from VantorelBridge.surface import BRIDGE_VERSION
 
-LIVE_LOADED = ["__init__.py", "surface.py", "server.py", "protocol.py", "commands.py", "config.py"]
+LIVE_LOADED = ["__init__.py", "surface.py", "server.py", "protocol.py", "commands.py", "config.py", "messages.py"]
 
 
 @pytest.mark.parametrize("name", LIVE_LOADED)
@@ -148,6 +148,7 @@ def _command(tmp_path, *extra):
 def test_command_line_serves_names_itself_like_live_and_stops_on_sigterm(tmp_path):
     rc = tmp_path / "rc.json"
     rc.write_text(json.dumps({"host": "127.0.0.1", "port": 32123, "auth_token": TOKEN}))
+    started = int(time.time() * 1000)
     process = _command(tmp_path, "--config", str(rc), "--port", "0", "--set",
                        os.path.join(RESOURCES, "VantorelBridge", "sets", "unsaved.json"))
     try:
@@ -159,7 +160,10 @@ def test_command_line_serves_names_itself_like_live_and_stops_on_sigterm(tmp_pat
             assert handle.read().strip() == "Ableton Live 12"
         connection = http.client.HTTPConnection("127.0.0.1", port, timeout=5)
         connection.request("GET", "/v1/session", headers={"X-Vantorel-Token": TOKEN})
-        assert json.loads(connection.getresponse().read())["result"]["project"] == "Live Set sans nom"
+        session = json.loads(connection.getresponse().read())["result"]
+        assert session["project"] == "Live Set sans nom"
+        # Counting from the start time, a restarted bridge never repeats a revision.
+        assert started <= session["revision"] <= time.time() * 1000
         connection.close()
         process.send_signal(signal.SIGTERM)
         assert process.wait(10) == 0

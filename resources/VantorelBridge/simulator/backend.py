@@ -19,7 +19,8 @@ from .. import protocol
 from ..commands import Change
 from ..messages import capture_failure
 from ..protocol import refusal
-from . import arrangement, evolve, roles, synth
+from . import arrangement, evolve, model, roles, synth
+from .faults import Faults
 from .model import (FADER_MIN_DB, Clip, LiveSet, MeterWindow, Note, Track, db_to_fader,
                     db_to_gain, show_db, show_pan)
 from .samples import SampleLibrary
@@ -73,6 +74,7 @@ class SimulatedBackend:
         self.capture_speed = capture_speed
         self.cache = cache or synth.cache_root()
         self.notify = lambda: None
+        self.faults = Faults()
         self.jobs: dict[str, CaptureJob] = {}
         self._meter_time = clock()
         live.anchor_time = self._meter_time
@@ -99,9 +101,9 @@ class SimulatedBackend:
             self._renders[path] = threading.Event()
             self._render_jobs.append((clip.render, clip.file_tempo, path))
 
-    def _prepare(self) -> None:
+    def _prepare(self, jobs=None) -> None:
         """Renders the set's audio clips (key detection and captures need them)."""
-        for render, tempo, path in list(self._render_jobs):
+        for render, tempo, path in list(self._render_jobs if jobs is None else jobs):
             try:
                 synth.render_to_file(render, tempo, path)
             except OSError:
@@ -1000,6 +1002,8 @@ class SimulatedBackend:
             live.tempo = protocol.number(body, "tempo", minimum=20.0, maximum=999.0)
         elif action == "renameProject":
             live.project = protocol.text(body, "name", max_length=200)
+        elif action == "loadSet":
+            self._load_set(protocol.text(body, "path", max_length=4096), now)
         else:
             track = self._track(protocol.integer(body, "trackIndex"))
             if action == "rename":
@@ -1027,6 +1031,30 @@ class SimulatedBackend:
                 self._add_clip(track, body)
         self.notify()
         return {"action": action, "applied": True}
+
+    def _load_set(self, path: str, now: float) -> None:
+        """Live opening another set: the producer switching projects, or a
+        new unsaved sketch. A bare name is one of the shipped sets."""
+        if not os.path.isabs(path) and not os.path.isfile(path):
+            shipped = os.path.join(SETS_FOLDER, path)
+            path = shipped if os.path.isfile(shipped) or path.endswith(".json") else shipped + ".json"
+        try:
+            loaded = model.load_file(path)
+        except model.SetFileError as error:
+            raise refusal("set_unreadable", path=path, detail=error)
+        for job in self.jobs.values():
+            if job.status in ("recording", "rendering"):
+                job.cancelled, job.status = True, "cancelled"
+        self.live = loaded
+        loaded.anchor_time = now
+        self._meter_time = now
+        known = len(self._render_jobs)
+        for track in loaded.tracks:
+            for clip in track.clips():
+                self._adopt_render(clip)
+        fresh = self._render_jobs[known:]
+        if fresh:
+            threading.Thread(target=self._prepare, args=(fresh,), name="vantorel-prepare", daemon=True).start()
 
     def _edited_clip(self, track: Track, body: dict) -> Clip:
         if "sceneIndex" in body:
@@ -1058,4 +1086,5 @@ class SimulatedBackend:
 
 
 SIM_ACTIONS = ("rename", "addClip", "removeClip", "volume", "mute", "selectTrack", "selectClip", "play",
-               "stop", "movePlayhead", "tempo", "renameProject", "deleteTrack")
+               "stop", "movePlayhead", "tempo", "renameProject", "deleteTrack", "loadSet")
+SETS_FOLDER = os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "sets")
