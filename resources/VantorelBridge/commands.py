@@ -5,6 +5,7 @@
 # up and apply changes. Loaded inside Live, so it stays valid Python 3.7.
 import re
 import time
+import types
 
 from . import protocol
 from .protocol import BridgeError, refusal
@@ -126,6 +127,21 @@ class CommandLayer(object):
         self._check_revision(body)
 
     def _apply(self, change):
+        """Records a backend's change. A backend that must wait for Live's
+        next tick returns a generator that yields until the change is done
+        and returns it; the executor drives it (see executor.py)."""
+        if isinstance(change, types.GeneratorType):
+            return self._apply_when_done(change)
+        return self._record(change)
+
+    def _apply_when_done(self, pending):
+        change = yield from pending
+        return self._record(change)
+
+    def _record(self, change):
+        # The backend's own change must not come back as a change "by the
+        # user" on the next tick.
+        self.backend.rebaseline()
         if change.changed:
             self.revision += 1
         if change.undo is not None:

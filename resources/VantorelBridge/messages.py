@@ -25,6 +25,20 @@ REFUSALS = {
                  "VantorelBridge a échoué en traitant cette requête ({kind} : {detail}). Relis le contexte "
                  "dans Vantorel pour voir ce qui a été appliqué."),
 
+    "live_busy": (503, "LIVE_BUSY",
+                  "Live n’a pas pris la requête en charge (une boîte de dialogue est peut-être ouverte) ; "
+                  "rien n’a été modifié. Ferme-la dans Live, puis réessaie."),
+    "live_timeout": (504, "LIVE_TIMEOUT",
+                     "Live applique encore la modification. Relis le contexte avant de continuer."),
+    "live_closing": (503, "LIVE_BUSY",
+                     "VantorelBridge s’arrête dans Live ; rien n’a été modifié. Vérifie la surface de "
+                     "contrôle dans les préférences de Live, puis réessaie."),
+    "not_supported_by_live": (501, "NOT_SUPPORTED_BY_LIVE",
+                              "{feature} demande Live {needed} ou plus récent ; ceci est Live {version}."),
+    "live_limit": (409, "LIVE_LIMIT", "Live a refusé : {detail}"),
+    "parameter_disabled": (409, "PARAMETER_DISABLED",
+                           "{parameter} de {device} est désactivé dans Live : réactive-le, puis réessaie."),
+
     # -- request fields ----------------------------------------------------------
     "number_required": (400, "INVALID_ARGUMENT", "{field} est obligatoire et doit être un nombre."),
     "number": (400, "INVALID_ARGUMENT", "{field} doit être un nombre."),

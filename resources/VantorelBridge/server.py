@@ -1,17 +1,18 @@
 # The bridge's HTTP server: loopback only, token on every request, JSON
 # envelopes both ways. Connections are served on threads so that a client
-# keeping its connection open never blocks another, but the commands run one
-# at a time against the Live Set, as they would on Live's main thread.
-# Loaded inside Live, so it stays valid Python 3.7.
+# keeping its connection open never blocks another; the commands themselves
+# go to an executor that runs them one at a time (on Live's main thread
+# inside Live). Loaded inside Live, so it stays valid Python 3.7.
 import hmac
 import socket
-import threading
+import sys
 
 try:
     from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 except ImportError:  # pragma: no cover - every supported Python has it
     raise
 
+from . import executor as executors
 from . import protocol
 from .config import LOOPBACK_HOSTS
 from .protocol import BridgeError, refusal
@@ -24,9 +25,11 @@ DRAIN_LIMIT = 16 * 1024 * 1024
 
 class BridgeHTTPServer(ThreadingHTTPServer):
     daemon_threads = True
-    allow_reuse_address = True
+    # On Windows the option lets a second socket take a port already bound:
+    # a second bridge would then steal requests instead of failing to start.
+    allow_reuse_address = not sys.platform.startswith("win")
 
-    def __init__(self, address, commands, token):
+    def __init__(self, address, commands, token, executor=None):
         host = address[0]
         if host not in LOOPBACK_HOSTS:
             raise ValueError("The bridge only listens on the loopback interface, not %r." % host)
@@ -36,7 +39,7 @@ class BridgeHTTPServer(ThreadingHTTPServer):
             raise ValueError("The bridge needs a token of at least 32 characters.")
         self.commands = commands
         self.token = token.encode("utf-8")
-        self.command_lock = threading.Lock()
+        self.executor = executor if executor is not None else executors.InlineExecutor()
         ThreadingHTTPServer.__init__(self, address, BridgeRequestHandler)
 
     @property
@@ -73,9 +76,10 @@ class BridgeRequestHandler(BaseHTTPRequestHandler):
             self._check_token()
             body = self._read_body(method)
             path = self.path.split("?", 1)[0].split("#", 1)[0]
-            self.server.commands.pace(path)
-            with self.server.command_lock:
-                result = self.server.commands.handle(method, path, body)
+            commands = self.server.commands
+            commands.pace(path)
+            result = self.server.executor.run(lambda: commands.handle(method, path, body),
+                                              executors.wait_for(path))
             self._reply(200, protocol.success(result))
         except BridgeError as error:
             if not self._body_read:
@@ -147,6 +151,6 @@ class BridgeRequestHandler(BaseHTTPRequestHandler):
         pass
 
 
-def serve(commands, host, port, token):
+def serve(commands, host, port, token, executor=None):
     """Binds and returns the server; call serve_forever() on it."""
-    return BridgeHTTPServer((host, port), commands, token)
+    return BridgeHTTPServer((host, port), commands, token, executor)
