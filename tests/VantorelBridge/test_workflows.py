@@ -8,7 +8,7 @@ import wave
 
 import pytest
 
-from VantorelBridge.simulator import evolve
+from VantorelBridge.logic import evolve
 from VantorelBridge.simulator.model import Note
 
 ROLE_NAMES = {"kick", "clap", "snare", "hat", "percussion", "drums", "bass", "harmony", "music", "lead",

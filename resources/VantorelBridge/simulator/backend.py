@@ -19,7 +19,8 @@ from .. import protocol
 from ..commands import Change
 from ..messages import capture_failure
 from ..protocol import refusal
-from . import arrangement, evolve, model, roles, synth
+from ..logic import evolve
+from . import arrangement, model, roles, synth
 from .faults import Faults
 from .model import (FADER_MIN_DB, Clip, LiveSet, MeterWindow, Note, Track, db_to_fader,
                     db_to_gain, show_db, show_pan)

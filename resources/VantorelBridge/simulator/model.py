@@ -11,8 +11,9 @@ import math
 import os
 import re
 
-FADER_MIN_DB = -70.0
-FADER_MAX_DB = 6.0
+from ..logic.mixer import FADER_MAX_DB, FADER_MIN_DB, db_to_fader, db_to_gain, show_db, show_pan  # noqa: F401
+from ..logic.notes import Note
+
 NOTE_NAMES = ["C", "C#", "D", "D#", "E", "F", "F#", "G", "G#", "A", "A#", "B"]
 ROOT_NAMES = {"C": 0, "C#": 1, "DB": 1, "D": 2, "D#": 3, "EB": 3, "E": 4, "F": 5,
               "F#": 6, "GB": 6, "G": 7, "G#": 8, "AB": 8, "A": 9, "A#": 10, "BB": 10, "B": 11}
@@ -21,60 +22,6 @@ ROOT_NAMES = {"C": 0, "C#": 1, "DB": 1, "D": 2, "D#": 3, "EB": 3, "E": 4, "F": 5
 class SetFileError(Exception):
     pass
 
-
-# -- mixer law and display strings --------------------------------------------
-
-def db_to_fader(db: float) -> float:
-    """Live-like fader position 0…1 for a displayed dB value: 0.85 is 0 dB,
-    1.0 is +6 dB, the bottom of the travel is −inf."""
-    if db <= FADER_MIN_DB:
-        return 0.0
-    if db >= -18.0:
-        return min(1.0, 0.85 + db * 0.025)
-    return 0.4 * (db - FADER_MIN_DB) / (-18.0 - FADER_MIN_DB)
-
-
-def db_to_gain(db: float) -> float:
-    return 0.0 if db <= FADER_MIN_DB else 10.0 ** (db / 20.0)
-
-
-def show_db(db: float) -> str:
-    return "-inf dB" if db <= FADER_MIN_DB else "%.1f dB" % db
-
-
-def show_pan(pan: float) -> str:
-    amount = int(round(abs(pan) * 50))
-    if amount == 0:
-        return "C"
-    return "%d%s" % (amount, "L" if pan < 0 else "R")
-
-
-# -- notes and clips -----------------------------------------------------------
-
-class Note:
-    __slots__ = ("pitch", "start", "duration", "velocity", "mute", "probability")
-
-    def __init__(self, pitch, start, duration, velocity=100.0, mute=False, probability=1.0):
-        self.pitch = int(pitch)
-        self.start = float(start)
-        self.duration = float(duration)
-        self.velocity = float(velocity)
-        self.mute = bool(mute)
-        self.probability = float(probability)
-
-    @classmethod
-    def from_request(cls, data: dict) -> "Note":
-        return cls(data["pitch"], data["startTime"], data["duration"], data["velocity"],
-                   data["mute"], data["probability"])
-
-    def to_json(self) -> dict:
-        return {"pitch": self.pitch, "startTime": round(self.start, 6),
-                "duration": round(self.duration, 6), "velocity": round(self.velocity, 3),
-                "mute": self.mute, "probability": self.probability}
-
-    def copy(self) -> "Note":
-        return Note(self.pitch, self.start, self.duration, self.velocity, self.mute,
-                    self.probability)
 
 
 class Clip:

@@ -1,30 +1,28 @@
-"""Rewrites of a MIDI clip's notes that keep its pitches: humanize (timing
-and velocity drift), groove (swing and accents), variation (a second half
-that answers the first) and creative (a new rhythm over the same pitches).
-Each is deterministic: the same clip and style give the same notes."""
-
-from __future__ import annotations
-
+# Rewrites of a MIDI clip's notes that keep its pitches: humanize (timing
+# and velocity drift), groove (swing and accents), variation (a second half
+# that answers the first) and creative (a new rhythm over the same pitches).
+# Each is deterministic: the same clip and style give the same notes. Loaded
+# inside Live, so it stays valid Python 3.7.
 import hashlib
 import random
 
-from .model import Note
+from .notes import Note
 
 SIXTEENTH = 0.25
 MAX_NOTES = 512
 
 
-def _rng(notes: list[Note], style: str) -> random.Random:
+def _rng(notes, style):
     key = style + "|" + ";".join("%d,%.4f,%.4f,%d" % (n.pitch, n.start, n.duration, n.velocity)
                                  for n in notes)
     return random.Random(int(hashlib.sha1(key.encode("utf-8")).hexdigest()[:12], 16))
 
 
-def _clamp_velocity(value: float) -> float:
+def _clamp_velocity(value):
     return float(max(1, min(127, int(round(value)))))
 
 
-def _fit(notes: list[Note], loop_start: float, loop_end: float) -> list[Note]:
+def _fit(notes, loop_start, loop_end):
     fitted = []
     for note in notes:
         if not loop_start <= note.start < loop_end:
@@ -68,7 +66,7 @@ def groove(notes, loop_start, loop_end, rng):
         out.append(twin)
     # Ghost notes: quiet repeats of the busiest pitch on empty off-beats.
     if notes:
-        counts: dict[int, int] = {}
+        counts = {}
         for note in notes:
             counts[note.pitch] = counts.get(note.pitch, 0) + 1
         ghost_pitch = max(sorted(counts), key=lambda pitch: counts[pitch])
@@ -108,7 +106,7 @@ def variation(notes, loop_start, loop_end, rng):
 def creative(notes, loop_start, loop_end, rng):
     """Keeps the pitches in their order but moves them onto a syncopated grid
     and varies note lengths; chords stay chords."""
-    groups: dict[float, list[Note]] = {}
+    groups = {}
     for note in notes:
         groups.setdefault(round(note.start, 4), []).append(note)
     starts = sorted(groups)
@@ -135,6 +133,6 @@ def creative(notes, loop_start, loop_end, rng):
 STYLES = {"humanize": humanize, "groove": groove, "variation": variation, "creative": creative}
 
 
-def evolve(notes: list[Note], style: str, loop_start: float, loop_end: float) -> list[Note]:
+def evolve(notes, style, loop_start, loop_end):
     rng = _rng(notes, style)
     return _fit(STYLES[style](notes, loop_start, loop_end, rng), loop_start, loop_end)
