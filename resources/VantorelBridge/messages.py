@@ -35,6 +35,9 @@ REFUSALS = {
                      "contrôle dans les préférences de Live, puis réessaie."),
     "not_supported_by_live": (501, "NOT_SUPPORTED_BY_LIVE",
                               "{feature} demande Live {needed} ou plus récent ; ceci est Live {version}."),
+    "not_in_this_bridge": (501, "NOT_IMPLEMENTED",
+                           "{feature} n’est pas encore possible dans Live avec cette version de VantorelBridge ; "
+                           "rien n’a été modifié."),
     "live_limit": (409, "LIVE_LIMIT", "Live a refusé : {detail}"),
     "parameter_disabled": (409, "PARAMETER_DISABLED",
                            "{parameter} de {device} est désactivé dans Live : réactive-le, puis réessaie."),

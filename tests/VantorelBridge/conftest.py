@@ -25,11 +25,39 @@ TOKEN = "t0k3n-for-tests_abcdefghijklmnopqrstuvwxyz01"
 
 
 class Bridge:
-    def __init__(self, server, backend, commands):
+    def __init__(self, server, backend, commands, fake=None):
         self.server = server
         self.backend = backend
         self.commands = commands
         self.port = server.server_address[1]
+        self.fake = fake
+        self.kind = "lom" if fake is not None else "sim"
+
+    def user_edit(self, action, **fields):
+        """The producer changing the set in Live: through the simulator's
+        edit endpoint, or on the fake Live's main thread."""
+        if self.fake is None:
+            return self.post("/v1/sim/edit", dict(fields, action=action))
+        song = self.fake.song
+
+        def edit():
+            track = song.tracks[fields["trackIndex"]] if "trackIndex" in fields else None
+            if action == "rename":
+                track.name = fields["name"]
+            elif action == "mute":
+                track.mute = fields["enabled"]
+            elif action == "play":
+                song.continue_playing()
+            elif action == "stop":
+                song.stop_playing()
+            elif action == "movePlayhead":
+                song.current_song_time = fields["time"]
+            elif action == "selectTrack":
+                song.view.selected_track = track
+            else:
+                raise AssertionError("no such edit in the fake Live: %s" % action)
+
+        self.fake.on_main(edit)
 
     def request(self, method, path, body=None, token=TOKEN, raw=None, headers=None):
         connection = http.client.HTTPConnection("127.0.0.1", self.port, timeout=30)
@@ -109,3 +137,30 @@ def start_bridge(cache_dir, tmp_path):
 @pytest.fixture
 def bridge(start_bridge):
     return start_bridge()
+
+
+@pytest.fixture
+def start_live_bridge(cache_dir):
+    from fake_live import FakeLive
+    from VantorelBridge.config import BridgeConfig
+    from VantorelBridge.surface import VantorelSurface
+
+    fakes = []
+
+    def start(set_name="club-loop.json", version="12.2.0"):
+        fake = FakeLive(os.path.join(SETS, set_name), version)
+        fakes.append(fake)
+        settings = BridgeConfig("127.0.0.1", 0, TOKEN, None)
+        surface = fake.start(lambda c_instance, live: VantorelSurface(c_instance, settings=settings,
+                                                                       live_module=live, poll_interval=0.05))
+        return Bridge(surface._server, surface.backend, surface.commands, fake)
+
+    yield start
+    for fake in fakes:
+        fake.stop()
+
+
+@pytest.fixture(params=["sim", "lom"])
+def any_bridge(request, start_bridge, start_live_bridge):
+    """One endpoint case, run over the simulated set and over Live."""
+    return start_bridge() if request.param == "sim" else start_live_bridge()

@@ -1,6 +1,5 @@
 """The HTTP layer: token, envelopes, body limits, routing, the command line."""
 
-import ast
 import http.client
 import json
 import os
@@ -13,35 +12,8 @@ import time
 import pytest
 
 from conftest import RESOURCES, TOKEN
-from VantorelBridge import config, create_instance
+from VantorelBridge import config
 from VantorelBridge.surface import BRIDGE_VERSION
-
-LIVE_LOADED = ["__init__.py", "surface.py", "server.py", "protocol.py", "commands.py", "config.py", "messages.py"]
-
-
-@pytest.mark.parametrize("name", LIVE_LOADED)
-def test_modules_loaded_by_live_parse_as_python_3_7(name):
-    path = os.path.join(RESOURCES, "VantorelBridge", name)
-    with open(path, encoding="utf-8") as handle:
-        ast.parse(handle.read(), filename=name, feature_version=(3, 7))
-
-
-def test_remote_script_says_in_lives_log_that_it_does_not_serve_yet():
-    class Host:
-        def __init__(self):
-            self.logged = []
-
-        def log_message(self, text):
-            self.logged.append(text)
-
-        show_message = log_message
-
-    host = Host()
-    surface = create_instance(host)
-    assert host.logged and "not part of this version" in host.logged[0]
-    assert BRIDGE_VERSION in host.logged[0]
-    surface.disconnect()
-
 
 def test_version_is_what_the_installer_reads():
     import re

@@ -83,7 +83,7 @@ TEST_F(InstalledBridge, SimulatorFromTheInstalledCopyAnswersTheAppClient) {
 
     auto health = runCli({"bridge", "GET", "/v1/health"});
     ASSERT_EQ(health.code, 0) << health.output.dump();
-    EXPECT_EQ(health.output["bridgeVersion"], "0.18.0");
+    EXPECT_EQ(health.output["bridgeVersion"], "0.19.0");
     EXPECT_GE(health.output["capabilities"].size(), 18u);
 
     auto context = runCli({"bridge", "GET", "/v1/context"});

@@ -12,6 +12,7 @@ import os
 import re
 
 from ..logic.mixer import FADER_MAX_DB, FADER_MIN_DB, db_to_fader, db_to_gain, show_db, show_pan  # noqa: F401
+from ..logic.meters import MeterWindow  # noqa: F401
 from ..logic.notes import Note
 
 NOTE_NAMES = ["C", "C#", "D", "D#", "E", "F", "F#", "G", "G#", "A", "A#", "B"]
@@ -183,30 +184,6 @@ class Device:
 
 
 # -- tracks ---------------------------------------------------------------------
-
-class MeterWindow:
-    """Levels observed while the transport played (linear, 1.0 = full scale)."""
-
-    def __init__(self, samples=0, observed=0.0, current=0.0, maximum=0.0, average=0.0):
-        self.samples = int(samples)
-        self.observed = float(observed)
-        self.current = float(current)
-        self.maximum = float(maximum)
-        self.total = float(average) * self.samples
-
-    def add(self, level: float, seconds: float) -> None:
-        self.samples += 1
-        self.observed += seconds
-        self.current = level
-        self.maximum = max(self.maximum, level)
-        self.total += level
-
-    def to_json(self) -> dict:
-        average = self.total / self.samples if self.samples else 0.0
-        return {"samples": self.samples, "observedSeconds": round(self.observed, 3),
-                "current": round(self.current, 4), "maximum": round(self.maximum, 4),
-                "average": round(average, 4)}
-
 
 class Track:
     def __init__(self, name, kind, scenes=0):

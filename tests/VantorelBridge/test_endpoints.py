@@ -1,0 +1,133 @@
+"""One endpoint suite, run over the simulated set (sim) and over Live through
+the Live Object Model (lom, the fake Live): the app and the MCP server must
+not be able to tell the two apart."""
+
+import pytest
+
+from VantorelBridge.protocol import CAPABILITIES
+
+STALE = ("Le Live Set a changé depuis la préparation de cette action (révision %d, attendue %d). "
+         "Relis le contexte et prépare-la à nouveau.")
+
+
+def test_health_and_context_read_the_same_set(any_bridge):
+    bridge = any_bridge
+    health = bridge.get("/v1/health")
+    assert set(CAPABILITIES) <= set(health["capabilities"]) and health["liveVersion"].startswith("12.")
+    context = bridge.get("/v1/context")
+    session, analysis = context["session"], context["projectAnalysis"]
+    assert session["revision"] == bridge.revision == analysis["revision"]
+    assert (session["project"], session["tempo"], session["signature"]) == ("Club Loop", 124, "4/4")
+    assert session["projectScale"] == "F Minor" and session["selectedTrack"] == "Bass"
+    assert [track["name"] for track in session["tracks"]][:2] == ["Kick", "Hats"] and session["clips"] == 12
+    assert session["detailClip"]["track"] == "Bass" and session["detailClip"]["type"] == "midi"
+    assert {track["name"]: track["inferredRole"] for track in analysis["tracks"]} == {
+        "Kick": "kick", "Hats": "hat", "Clap": "clap", "Perc": "percussion", "Bass": "bass",
+        "Chords": "harmony", "Vocal Chop": "vocal", "FX Riser": "fx"}
+    bass = analysis["tracks"][4]
+    assert bass["isMidiTrack"] and bass["selected"] and bass["clipDetails"][0]["lengthBeats"] == 32
+    assert [ret["name"] for ret in analysis["returnTracks"]] == ["A-Reverb", "B-Delay"]
+    assert bass["mixer"]["volume"]["displayValue"].endswith(" dB") and len(bass["mixer"]["sends"]) == 2
+    key = bridge.get("/v1/key-source")
+    assert (key["kind"], key["track"], key["trackIndex"]) == ("midi", "Bass", 4)
+    assert len(key["pitchClasses"]) == 12 and key["pitchClasses"][5] == max(key["pitchClasses"])  # F
+
+
+def test_revision_moves_with_every_change_and_user_edit_and_refuses_stale_plans(any_bridge):
+    bridge = any_bridge
+    start = bridge.revision
+    bridge.get("/v1/context")
+    assert bridge.revision == start
+    bridge.change("/v1/tracks/rename", trackIndex=0, name="Kick Main")
+    bridge.post("/v1/tempo", {"tempo": 125.5, "expectedRevision": bridge.revision})
+    assert bridge.revision == start + 2, "each change counts once, never again as a user edit"
+    planned = bridge.revision
+    bridge.user_edit("rename", trackIndex=1, name="Hats by the user")
+    assert bridge.get("/v1/session")["revision"] == planned + 1
+    refused = bridge.refused("POST", "/v1/tracks/rename", {"trackIndex": 0, "name": "X", "confirm": True,
+                                                            "expectedRevision": planned})
+    assert refused == (409, "STALE_REVISION", STALE % (planned + 1, planned))
+    assert bridge.refused("POST", "/v1/tracks/rename", {"trackIndex": 0, "name": "X",
+                                                         "expectedRevision": bridge.revision})[1] == \
+        "CONFIRMATION_REQUIRED"
+    assert bridge.analysis()["tracks"][0]["name"] == "Kick Main"
+
+
+def test_tracks_clips_and_notes_and_their_undo(any_bridge):
+    bridge = any_bridge
+    created = bridge.change("/v1/tracks/create", kind="midi", name="Sub")
+    index = created["trackIndex"]
+    notes = [{"pitch": 41, "startTime": 0, "duration": 1}, {"pitch": 44, "startTime": 2, "duration": 0.5}]
+    clip = bridge.change("/v1/clips/midi", trackIndex=index, startTime=0, length=8, notes=notes, name="Sub F")
+    assert clip["noteCount"] == 2 and clip["undoAvailable"] is True
+    key = bridge.get("/v1/key-source")
+    assert key["track"] == "Sub" and key["pitchClasses"][5] == 1 and key["pitchClasses"][8] == 0.5
+    status, code, _ = bridge.refused("POST", "/v1/clips/midi", {"trackIndex": index, "startTime": 4, "length": 8,
+                                                                 "notes": [], "confirm": True,
+                                                                 "expectedRevision": bridge.revision})
+    assert (status, code) == (409, "CLIP_OVERLAP")
+    replaced = bridge.change("/v1/clips/midi/replace", trackIndex=index,
+                             notes=[{"pitch": 29, "startTime": 1, "duration": 2}])
+    assert [note["pitch"] for note in replaced["notes"]] == [29]
+    evolved = bridge.change("/v1/clips/midi/evolve", trackIndex=index, style="humanize")
+    assert {note["pitch"] for note in evolved["notes"]} == {29}
+    for _ in range(3):  # evolve, replace, clip
+        bridge.post("/v1/undo", {})
+    assert bridge.analysis()["tracks"][index]["clips"] == 0
+    undone = bridge.post("/v1/undo", {})
+    assert undone["undone"].startswith("Piste MIDI « Sub »")
+    assert [track["name"] for track in bridge.get("/v1/session")["tracks"]].count("Sub") == 0
+    assert bridge.refused("POST", "/v1/undo", {})[1] == "NOTHING_TO_UNDO"
+
+
+def test_mixer_devices_and_states_in_live_units(any_bridge):
+    bridge = any_bridge
+    volume = bridge.change("/v1/tracks/volume", trackIndex=0, displayDb=-6)
+    assert volume["displayValue"] == "-6.0 dB"
+    assert bridge.track(0)["mixer"]["volume"]["displayValue"] == "-6.0 dB"
+    send = bridge.change("/v1/tracks/send", trackIndex=0, sendIndex=1, displayDb=-12)
+    assert send["displayValue"] == "-12.0 dB"
+    assert bridge.refused("POST", "/v1/tracks/send", {"trackIndex": 0, "sendIndex": 2, "displayDb": -3,
+                                                       "confirm": True, "expectedRevision": bridge.revision})[1] \
+        == "NOT_FOUND"
+    muted = bridge.change("/v1/tracks/state", trackIndex=1, field="mute", enabled=True)
+    assert muted["summary"] == "Piste 2 « Hats » muette." and bridge.track(1)["muted"] is True
+    device = next(track for track in bridge.analysis()["tracks"] if track["devices"])
+    parameters = bridge.post("/v1/devices/parameters/read", {"trackIndex": device["index"], "deviceIndex": 0})
+    continuous = next(p for p in parameters["parameters"] if not p["isQuantized"] and p["max"] > p["min"])
+    middle = (continuous["min"] + continuous["max"]) / 2
+    written = bridge.change("/v1/devices/parameters", trackIndex=device["index"], deviceIndex=0,
+                            parameterIndex=continuous["index"], value=middle)
+    assert written["value"] == middle and written["previousValue"] == continuous["value"]
+    status, code, _ = bridge.refused("POST", "/v1/devices/parameters", {
+        "trackIndex": device["index"], "deviceIndex": 0, "parameterIndex": continuous["index"],
+        "value": continuous["max"] + 1, "confirm": True, "expectedRevision": bridge.revision})
+    assert (status, code) == (400, "INVALID_ARGUMENT")
+    bridge.post("/v1/undo", {})
+    assert bridge.post("/v1/devices/parameters/read", {"trackIndex": device["index"], "deviceIndex": 0})[
+        "parameters"][continuous["index"]]["value"] == continuous["value"]
+
+
+def test_organize_names_and_colours_by_role_once(any_bridge):
+    bridge = any_bridge
+    organized = bridge.change("/v1/workflows/organize")
+    names = [track["name"] for track in bridge.get("/v1/session")["tracks"]]
+    assert names[:5] == ["01 Kick", "02 Hats", "03 Clap", "04 Perc", "05 Bass"]
+    assert organized["changes"] and organized["undoAvailable"]
+    again = bridge.change("/v1/workflows/organize")
+    assert again["summary"] == "Les pistes sont déjà organisées : aucun changement."
+    bridge.post("/v1/undo", {})
+    assert bridge.get("/v1/session")["tracks"][0]["name"] == "Kick"
+
+
+@pytest.mark.parametrize("path, body, code", [
+    ("/v1/tracks/rename", {"trackIndex": 99, "name": "X"}, "NOT_FOUND"),
+    ("/v1/tracks/state", {"trackIndex": 0, "field": "loud", "enabled": True}, "INVALID_ARGUMENT"),
+    ("/v1/clips/midi", {"trackIndex": 6, "startTime": 0, "length": 4, "notes": []}, "NOT_A_MIDI_TRACK"),
+    ("/v1/clips/midi/evolve", {"trackIndex": 0, "style": "groove"}, "NO_OPEN_CLIP"),
+])
+def test_refusals_change_nothing(any_bridge, path, body, code):
+    bridge = any_bridge
+    before = bridge.revision
+    assert bridge.refused("POST", path, dict(body, confirm=True, expectedRevision=before))[1] == code
+    assert bridge.revision == before
