@@ -348,11 +348,24 @@ class CommandLayer(object):
             raise refusal("nothing_to_undo")
         step = self.history.pop()
         try:
-            step.undo()
+            outcome = step.undo()
         except BridgeError as error:
             # The change can never be taken back (its track is gone): drop it
             # rather than leave an undo that always fails at the top.
             raise refusal("undo_failed", reason=error.message)
+        if isinstance(outcome, types.GeneratorType):
+            return self._undone_when_done(step, outcome)
+        return self._undone(step)
+
+    def _undone_when_done(self, step, pending):
+        try:
+            yield from pending
+        except BridgeError as error:
+            raise refusal("undo_failed", reason=error.message)
+        return self._undone(step)
+
+    def _undone(self, step):
+        self.backend.rebaseline()
         self.revision += 1
         return {
             "summary": "Annulé : " + _lower_first(step.summary),

@@ -12,7 +12,7 @@ import math
 import os
 
 from .commands import Change
-from .logic import evolve, mixer, roles
+from .logic import arrangement, evolve, mixer, roles
 from .logic.meters import MeterWindow
 from .logic.notes import Note
 from .protocol import refusal
@@ -842,11 +842,126 @@ class LiveBackend(object):
     def _unsupported(self, feature):
         raise refusal("not_in_this_bridge", feature=feature)
 
-    def plan_arrangement(self, sections, scene):
-        self._unsupported("La construction d’un arrangement")
+    # -- arrangement -----------------------------------------------------------------------
 
-    def build_arrangement(self, sections, scene):
-        self._unsupported("La construction d’un arrangement")
+    def _has_content(self, track, scene):
+        if not self._holds_clips(track) or scene >= len(track.clip_slots):
+            return False
+        slot = track.clip_slots[scene]
+        if not slot.has_clip:
+            return False
+        clip = slot.clip
+        return clip.is_audio_clip or any(not note.mute for note in self._notes(clip))
+
+    def _layout(self, sections, requested):
+        song = self.song
+        tracks = list(song.tracks)
+        scenes = list(song.scenes)
+        selected = next((index for index, other in enumerate(scenes) if other == song.view.selected_scene), None)
+        scene = arrangement.source_scene(len(scenes), lambda at: any(self._has_content(track, at) for track in tracks),
+                                         selected, requested)
+        sections = sections or arrangement.CLUB_TEMPLATE
+        sources = [index for index, track in enumerate(tracks) if self._has_content(track, scene)]
+        return {"sourceSceneIndex": scene, "sections": sections, "totalBars": sum(s["bars"] for s in sections),
+                "phases": arrangement.phases(sources, self.roles(), sections), "sourceTracks": sources}
+
+    def _layout_json(self, layout, start):
+        bar = self._beats_per_bar()
+        sections, at = [], start
+        for section in layout["sections"]:
+            sections.append({"name": section["name"], "bars": section["bars"], "startBeats": at,
+                             "startBar": int(at / bar) + 1})
+            at += section["bars"] * bar
+        return {"sourceSceneIndex": layout["sourceSceneIndex"], "totalBars": layout["totalBars"],
+                "sections": sections, "phaseCount": len(layout["phases"]), "arrangementStart": start,
+                "sourceTracks": [self.song.tracks[index].name for index in layout["sourceTracks"]],
+                "usesClubTemplate": layout["sections"] is arrangement.CLUB_TEMPLATE}
+
+    def plan_arrangement(self, sections, scene):
+        layout = self._layout(sections, scene)
+        return self._layout_json(layout, arrangement.arrangement_start(self._arrangement_end(),
+                                                                       self._beats_per_bar()))
+
+    def build_arrangement(self, sections, requested):
+        """A generator: each locator needs the playhead moved, which Live
+        applies on its next tick, before set_or_delete_cue() can place it."""
+        song = self.song
+        if song.is_playing:
+            raise refusal("arrangement_playing")
+        layout = self._layout(sections, requested)
+        bar = self._beats_per_bar()
+        start = arrangement.arrangement_start(self._arrangement_end(), bar)
+        scene = layout["sourceSceneIndex"]
+        tracks = list(song.tracks)
+        variations = {}
+        for index in layout["sourceTracks"]:
+            slots = list(tracks[index].clip_slots)
+            others = [slot.clip for position, slot in enumerate(slots)
+                      if position != scene and self._has_content(tracks[index], position)]
+            variations[index] = [slots[scene].clip] + others
+        phase_beats = arrangement.PHASE_BARS * bar
+        placed = arrangement.placements(layout["phases"], dict((i, len(v)) for i, v in variations.items()),
+                                        start, phase_beats)
+        created = []
+
+        def place():
+            for index, variation, position in placed:
+                track, clip = tracks[index], variations[index][variation]
+                # Arrangement clips cannot be resized from a script: the loop
+                # is laid end to end until the phase is full.
+                at = position
+                while at < position + phase_beats - 1e-6:
+                    copy = track.duplicate_clip_to_arrangement(clip, at)
+                    created.append((track, copy))
+                    at += max(clip.length, 1.0)
+            song.back_to_arranger = False
+
+        self._undoable(place)
+        playhead = song.current_song_time
+        made_cues = []
+        named = True
+        at = start
+        for section in layout["sections"]:
+            if not any(abs(cue.time - at) < 1e-6 for cue in song.cue_points):
+                # set_or_delete_cue() toggles: never called where a cue is.
+                song.current_song_time = at
+                yield
+                song.set_or_delete_cue()
+                cue = next((cue for cue in song.cue_points if abs(cue.time - at) < 1e-6), None)
+                if cue is not None:
+                    made_cues.append(at)
+                    try:
+                        cue.name = section["name"]
+                    except AttributeError:
+                        named = False  # CuePoint.name is read-only before Live 12.1
+            at += section["bars"] * bar
+        song.current_song_time = playhead
+        info = self._layout_json(layout, start)
+        info.update({"arrangementStart": start, "arrangementEnd": start + layout["totalBars"] * bar,
+                     "arrangementLengthBars": round(self._arrangement_end() / bar, 3),
+                     "clipsCreated": len(created), "locatorsCreated": len(made_cues), "locatorsNamed": named})
+        kind = "club" if layout["sections"] is arrangement.CLUB_TEMPLATE else "personnalisé"
+        summary = ("Arrangement %s de %d mesures créé à partir de la scène %d : %d sections, %d phases de 8 "
+                   "mesures, %d clips et %d locators, à partir de la mesure %d." % (
+                       kind, layout["totalBars"], scene + 1, len(layout["sections"]), len(layout["phases"]),
+                       len(created), len(made_cues), int(start / bar) + 1))
+
+        def undo():
+            def remove():
+                for track, clip in created:
+                    if self._track_index(track) is not None and any(other == clip for other in
+                                                                    track.arrangement_clips):
+                        track.delete_clip(clip)
+            self._undoable(remove)
+            before = song.current_song_time
+            for time_ in made_cues:
+                if any(abs(cue.time - time_) < 1e-6 for cue in song.cue_points):
+                    song.current_song_time = time_
+                    yield
+                    song.set_or_delete_cue()
+            song.current_song_time = before
+
+        return Change(summary, info, undo)
 
     def search_samples(self, query, role, limit):
         self._unsupported("La recherche de samples")

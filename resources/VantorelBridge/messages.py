@@ -150,6 +150,8 @@ REFUSALS = {
     "capture_unknown": (404, "NOT_FOUND", "Aucune capture du master n’a l’identifiant {id}."),
     "capture_running": (409, "CAPTURE_RUNNING",
                         "Une capture du master est déjà en cours. Attends qu’elle se termine ou annule-la."),
+    "arrangement_playing": (409, "TRANSPORT_PLAYING",
+                            "Arrête la lecture dans Live avant de construire l’arrangement."),
     "transport_playing": (409, "TRANSPORT_PLAYING",
                           "Arrête la lecture dans Live avant de capturer le master."),
 

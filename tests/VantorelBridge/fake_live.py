@@ -288,6 +288,20 @@ class Track(Lom):
         self._world.record(lambda: self._arrangement.remove(clip))
         return clip
 
+    def duplicate_clip_to_arrangement(self, clip, destination_time):
+        self._world.check()
+        copy = Clip(self._world, model.Clip("midi" if clip.is_midi_clip else "audio", clip.name, clip.length),
+                    destination_time)
+        copy._set("color_index", clip.color_index)
+        copy._set("file_path", clip.file_path)
+        copy._notes = list(clip._notes)
+        # Live trims what the new clip covers.
+        self._arrangement = [other for other in self._arrangement
+                             if not (destination_time <= other.start_time < destination_time + clip.length)]
+        self._arrangement.append(copy)
+        self._world.record(lambda: self._arrangement.remove(copy))
+        return copy
+
     def delete_clip(self, clip):
         self._world.check()
         self._arrangement.remove(clip)
@@ -301,6 +315,9 @@ class CuePoint(Lom):
         Lom.__init__(self, world)
         self._set("name", name)
         self._set("time", time_)
+
+    def _time(self):
+        return object.__getattribute__(self, "time")
 
 
 class Scene(Lom):
@@ -333,8 +350,11 @@ class Song(Lom):
         self._set("signature_denominator", live.sig_den)
         self._set("root_note", live.scale_root)
         self._set("scale_name", live.scale_name)
+        self._pending_time = None
+        self._time_written = False
         self._set("current_song_time", live.anchor_beats)
         self._set("is_playing", False)
+        self._set("back_to_arranger", True)
         self._set("scenes", tuple(Scene(world, name) for name in live.scenes))
         self._tracks = [Track(world, self, track) for track in live.tracks]
         self._set("return_tracks", tuple(Track(world, self, ret) for ret in live.returns))
@@ -355,6 +375,37 @@ class Song(Lom):
     @property
     def tracks(self):
         return tuple(self._tracks)
+
+    def _tick(self):
+        """Live applies a playhead move on its next tick."""
+        self._time_written = False
+        if self._pending_time is not None:
+            self._set("current_song_time", self._pending_time)
+            self._pending_time = None
+
+    def __setattr__(self, name, value):
+        if name == "current_song_time":
+            self._world.check()
+            self._pending_time = value
+            self._time_written = True
+            return
+        Lom.__setattr__(self, name, value)
+
+    def _transport(self):
+        self._world.check()
+        if self._time_written:
+            raise RuntimeError("Transport changed in the tick of a current_song_time write")
+
+    def set_or_delete_cue(self):
+        self._world.check()
+        at = self.current_song_time
+        found = [cue for cue in self.cue_points if abs(cue.time - at) < 1e-9]
+        old = self.cue_points
+        if found:
+            self._set("cue_points", tuple(cue for cue in old if cue is not found[0]))
+        else:
+            self._set("cue_points", tuple(sorted(old + (CuePoint(self._world, "", at),), key=lambda c: c._time())))
+        self._world.record(lambda: self._set("cue_points", old))
 
     def _create(self, kind, index):
         self._world.check()
@@ -379,14 +430,14 @@ class Song(Lom):
         self._world.record(lambda: self._tracks.insert(index, track))
 
     def continue_playing(self):
-        self._world.check()
+        self._transport()
         self._set("is_playing", True)
 
     def start_playing(self):
         self.continue_playing()
 
     def stop_playing(self):
-        self._world.check()
+        self._transport()
         self._set("is_playing", False)
 
     def begin_undo_step(self):
@@ -498,6 +549,7 @@ class FakeLive(object):
                     except Exception as error:
                         done.append(("error", error))
                 if not self.paused.is_set():
+                    self.song._tick()
                     self.surface.update_display()
                 time.sleep(0.005)
             self.surface.disconnect()

@@ -53,6 +53,17 @@ def test_revision_moves_with_every_change_and_user_edit_and_refuses_stale_plans(
     assert bridge.analysis()["tracks"][0]["name"] == "Kick Main"
 
 
+def test_the_producers_play_stop_and_seek_never_move_the_revision(any_bridge):
+    bridge = any_bridge
+    bridge.get("/v1/session")
+    before = bridge.revision
+    bridge.user_edit("play")
+    bridge.user_edit("movePlayhead", time=32.0)
+    bridge.user_edit("stop")
+    session = bridge.get("/v1/session")
+    assert session["revision"] == before and session["isPlaying"] is False
+
+
 def test_tracks_clips_and_notes_and_their_undo(any_bridge):
     bridge = any_bridge
     created = bridge.change("/v1/tracks/create", kind="midi", name="Sub")
@@ -131,3 +142,22 @@ def test_refusals_change_nothing(any_bridge, path, body, code):
     before = bridge.revision
     assert bridge.refused("POST", path, dict(body, confirm=True, expectedRevision=before))[1] == code
     assert bridge.revision == before
+
+
+def test_club_arrangement_with_named_locators_refused_while_playing_and_undone(any_bridge):
+    bridge = any_bridge
+    planned = bridge.post("/v1/arrangement/plan", {})
+    assert planned["totalBars"] == 128 and planned["usesClubTemplate"] is True
+    bridge.post("/v1/transport/play", {})
+    assert bridge.refused("POST", "/v1/arrangement/build", {"confirm": True, "expectedRevision": bridge.revision}
+                          )[:2] == (409, "TRANSPORT_PLAYING")
+    bridge.post("/v1/transport/stop", {})
+    built = bridge.change("/v1/arrangement/build")
+    assert built["locatorsCreated"] == 8 and built["clipsCreated"] >= 16 and built["arrangementStart"] == 0
+    session = bridge.get("/v1/session")
+    assert session["arrangementLengthBars"] == 128 and session["revision"] == built["revision"]
+    assert [locator["name"] for locator in session["locators"]][:3] == ["Intro", "Groove", "Build 1"]
+    assert [locator["time"] for locator in session["locators"]][:3] == [0, 64, 128]
+    bridge.post("/v1/undo", {})
+    session = bridge.get("/v1/session")
+    assert session["locators"] == [] and session["arrangementLengthBars"] == 0

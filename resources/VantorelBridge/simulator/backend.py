@@ -501,6 +501,8 @@ class SimulatedBackend:
 
     def build_arrangement(self, sections, scene) -> Change:
         live = self.live
+        if live.playing:
+            raise refusal("arrangement_playing")
         previous_scene = live.launched_scene
         layout, created, locators, start = arrangement.build(live, self.roles(), sections, scene)
         # Live only plays the Arrangement once the tracks are back to it.
@@ -1033,7 +1035,10 @@ class SimulatedBackend:
                         live.detail_clip = None
             elif action == "addClip":
                 self._add_clip(track, body)
-        self.notify()
+        if action not in ("play", "stop", "movePlayhead"):
+            # Live cannot tell the producer's play, stop or seek from playback
+            # itself, so neither backend counts them as changes to the set.
+            self.notify()
         return {"action": action, "applied": True}
 
     def _load_set(self, path: str, now: float) -> None:
