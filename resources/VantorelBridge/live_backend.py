@@ -7,17 +7,22 @@
 # inverse closures over the very LOM objects touched: Live's own undo history
 # is global, and its newest entry may be the producer's. Loaded inside Live,
 # so it stays valid Python 3.7.
+import binascii
 import hashlib
 import math
 import os
+import time
 
 from .commands import Change
 from .logic import arrangement, evolve, mixer, roles
 from .logic.meters import MeterWindow
 from .logic.notes import Note
+from .messages import capture_failure
 from .protocol import refusal
 
 UNSAVED_NAME = "Live Set sans nom"
+CAPTURE_TRACK = "__Vantorel Master Listen — temporary__"
+NO_RECORDING_SECONDS = 5.0
 NOTE_NAMES = ["C", "C#", "D", "D#", "E", "F", "F#", "G", "G#", "A", "A#", "B"]
 DEVICE_TYPES = {1: "instrument", 2: "audio_effect", 4: "midi_effect"}
 
@@ -42,6 +47,7 @@ class LiveBackend(object):
         self.wine_drives = wine_drives or {}
         self._fingerprint = None
         self._meters = {}
+        self.jobs = {}
 
     # -- command-layer hooks ------------------------------------------------------
 
@@ -49,7 +55,7 @@ class LiveBackend(object):
         self.notify = notify
 
     def extra_capabilities(self):
-        return []
+        return ["master.capture"]
 
     def live_version(self):
         app = self.application
@@ -81,12 +87,15 @@ class LiveBackend(object):
             digest.update(repr(values).encode("utf-8"))
 
         add(self._project()[0], song.tempo, song.signature_numerator, song.signature_denominator)
+        capturing = self._capture_tracks()
         for track in list(song.tracks) + list(song.return_tracks) + [song.master_track]:
+            if any(track == other for other in capturing):
+                continue  # the capture's own track moves the revision once, when it ends
             add(track.name, track.color_index, track.mute if track != song.master_track else None)
             if track != song.master_track:
                 add(track.solo)
             if self._holds_clips(track):
-                add(track.arm if track.can_be_armed else None)
+                add(track.arm if track.can_be_armed and not capturing else None)
                 for slot in track.clip_slots:
                     self._fingerprint_clip(add, slot.clip if slot.has_clip else None)
                 for clip in track.arrangement_clips:
@@ -123,6 +132,12 @@ class LiveBackend(object):
         add(parameter.name, None if automated else parameter.value, automated)
 
     # -- meters (Live's main thread, every update_display) ----------------------------
+
+    def on_display(self, seconds):
+        """Live's main thread, every update_display: meters and captures."""
+        for job in list(self.jobs.values()):
+            self._advance_capture(job)
+        self.sample_meters(seconds)
 
     def sample_meters(self, seconds):
         if not self.song.is_playing:
@@ -969,14 +984,161 @@ class LiveBackend(object):
     def import_sample(self, sample_id, query, role, start, track_name):
         self._unsupported("L’import de samples")
 
+    # -- master capture ------------------------------------------------------------------
+
+    def _capture_tracks(self):
+        return [job.track for job in self.jobs.values() if job.track is not None
+                and job.status in ("starting", "recording")]
+
+    def _job(self, job_id):
+        job = self.jobs.get(job_id)
+        if job is None:
+            raise refusal("capture_unknown", id=job_id)
+        return job
+
     def start_capture(self, bars, start):
-        self._unsupported("La capture du master")
+        """One step per tick, as Live wants: a resampling track, then the
+        playhead, then play and record."""
+        song = self.song
+        if any(job.status in ("starting", "recording", "rendering") for job in self.jobs.values()):
+            raise refusal("capture_running")
+        if song.is_playing:
+            raise refusal("transport_playing")
+        job = CaptureJob("master_" + binascii.hexlify(os.urandom(16)).decode("ascii"), bars, start,
+                         bars * self._beats_per_bar())
+        job.seconds = job.beats * 60.0 / song.tempo
+        self.jobs[job.id] = job
+        job.restore = {"position": song.current_song_time,
+                       "arms": [(track, track.arm) for track in song.tracks if self._holds_clips(track)
+                                and track.can_be_armed]}
+
+        def make_track():
+            song.create_audio_track(-1)
+            track = song.tracks[len(song.tracks) - 1]
+            track.name = CAPTURE_TRACK
+            resampling = self.Live.Track.RoutingTypeCategory.resampling
+            for routing in track.available_input_routing_types:
+                if routing.category == resampling:
+                    track.input_routing_type = routing
+                    break
+            track.current_monitoring_state = 2  # off: Live would feed the master back into itself
+            return track
+
+        job.track = make_track()
+        yield
+        for other, _ in job.restore["arms"]:
+            other.arm = False
+        job.track.arm = True
+        song.current_song_time = start
+        yield
+        song.continue_playing()
+        job.track.clip_slots[0].fire(record_length=job.beats,
+                                     launch_quantization=self.Live.Song.Quantization.q_no_q)
+        job.status = "recording"
+        job.played_at = time.monotonic()
+        summary = "Capture du master lancée : %s à partir de la mesure %s, sur une piste temporaire." % (
+            _bars_text(bars), _number_text(start / self._beats_per_bar() + 1))
+        return Change(summary, {"jobId": job.id, "status": "recording", "bars": bars, "startTime": start,
+                                "durationSeconds": round(job.seconds, 3), "expectedSeconds": round(job.seconds, 3),
+                                "temporaryTrack": CAPTURE_TRACK, "trackIndex": len(song.tracks) - 1})
+
+    def _restore(self, job):
+        song = self.song
+        if song.is_playing:
+            song.stop_playing()
+        song.current_song_time = job.restore.get("position", job.start)
+        for track, arm in job.restore.get("arms", []):
+            if self._track_index(track) is not None:
+                track.arm = arm
+
+    def _advance_capture(self, job):
+        if job.status == "recording":
+            slot = job.track.clip_slots[0] if self._track_index(job.track) is not None else None
+            clip = slot.clip if slot is not None and slot.has_clip else None
+            if clip is None:
+                if time.monotonic() - job.played_at > NO_RECORDING_SECONDS:
+                    self._restore(job)
+                    self._drop_capture_track(job)
+                    job.status, job.error = "failed", capture_failure("not_recording")
+                    self.rebaseline()
+                return
+            if clip.is_recording:
+                return
+            self._restore(job)
+            job.path = self._file_path(clip.file_path)
+            job.status = "rendering"
+            self.notify()
+            self.rebaseline()
+        elif job.status == "rendering":
+            try:
+                size = os.path.getsize(job.path or "")
+            except OSError:
+                size = -1
+            if size > 0 and size == job.size:
+                job.status = "ready"
+            job.size = size
 
     def capture_status(self, job_id):
-        raise refusal("capture_unknown", id=job_id)
+        job = self._job(job_id)
+        song = self.song
+        progress = 0.0
+        if job.status == "recording" and song.is_playing:
+            progress = round(max(0.0, min(1.0, (song.current_song_time - job.start) / job.beats)) * 0.95, 4)
+        elif job.status == "rendering":
+            progress = 0.95
+        elif job.status == "ready":
+            progress = 1.0
+        result = {"jobId": job.id, "status": job.status, "progress": progress, "bars": job.bars,
+                  "startTime": job.start, "durationSeconds": round(job.seconds, 3),
+                  "temporaryTrackPresent": job.track is not None and self._track_index(job.track) is not None}
+        if job.status == "ready":
+            result["filePath"] = job.path
+        if job.status == "failed":
+            result["error"] = {"message": job.error}
+        return result
+
+    def _drop_capture_track(self, job):
+        index = self._track_index(job.track) if job.track is not None else None
+        if index is None:
+            return False
+        self.song.delete_track(index)
+        return True
 
     def cancel_capture(self, job_id):
-        raise refusal("capture_unknown", id=job_id)
+        job = self._job(job_id)
+        running = job.status in ("starting", "recording", "rendering")
+        if job.status in ("starting", "recording"):
+            self._restore(job)
+        if running:
+            job.status = "cancelled"
+        removed = self._drop_capture_track(job)
+        summary = "Capture du master annulée ; piste temporaire supprimée." if running else \
+            "Capture du master déjà terminée ; piste temporaire %s." % ("supprimée" if removed else "déjà absente")
+        return Change(summary, {"jobId": job.id, "status": job.status, "temporaryTrackRemoved": True},
+                      changed=running or removed)
 
     def cleanup_capture(self, job_id):
-        raise refusal("capture_unknown", id=job_id)
+        job = self._job(job_id)
+        if job.status in ("starting", "recording", "rendering"):
+            change = self.cancel_capture(job_id)
+            change.summary = "Capture du master interrompue et piste temporaire supprimée."
+            return change
+        removed = self._drop_capture_track(job)
+        return Change("Piste temporaire de capture %s." % ("supprimée" if removed else "déjà absente"),
+                      {"jobId": job.id, "status": job.status, "temporaryTrackRemoved": True}, changed=removed)
+
+
+class CaptureJob(object):
+    def __init__(self, job_id, bars, start, beats):
+        self.id = job_id
+        self.bars = bars
+        self.start = start
+        self.beats = beats
+        self.seconds = 0.0
+        self.status = "starting"
+        self.track = None
+        self.path = None
+        self.size = None
+        self.error = None
+        self.played_at = 0.0
+        self.restore = {}

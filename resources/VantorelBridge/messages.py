@@ -164,6 +164,8 @@ REFUSALS = {
 # What a failed capture reports in its status (`error.message`), not refusals.
 CAPTURE_FAILURES = {
     "render_failed": "Le rendu du master a échoué : {detail}",
+    "not_recording": "Live n’a rien enregistré 5 secondes après le départ de la lecture. Vérifie le "
+                     "routage Resampling de la piste temporaire, puis relance l’écoute.",
     "not_written": "Le fichier de la capture n’a pas été écrit. Vérifie la place libre sur le disque, puis "
                    "relance l’écoute.",
 }

@@ -96,7 +96,7 @@ class VantorelSurface(object):
         elapsed, self._last_display = now - self._last_display, now
         if self.backend is not None:
             try:
-                self.backend.sample_meters(elapsed)
+                self.backend.on_display(elapsed)
             except Exception:
                 pass
         self._executor.pump()

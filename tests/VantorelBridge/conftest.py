@@ -140,7 +140,7 @@ def bridge(start_bridge):
 
 
 @pytest.fixture
-def start_live_bridge(cache_dir):
+def start_live_bridge(cache_dir, tmp_path):
     from fake_live import FakeLive
     from VantorelBridge.config import BridgeConfig
     from VantorelBridge.surface import VantorelSurface
@@ -149,6 +149,7 @@ def start_live_bridge(cache_dir):
 
     def start(set_name="club-loop.json", version="12.2.0"):
         fake = FakeLive(os.path.join(SETS, set_name), version)
+        fake.world.capture_path = str(tmp_path / ("capture-%d.wav" % len(fakes)))
         fakes.append(fake)
         settings = BridgeConfig("127.0.0.1", 0, TOKEN, None)
         surface = fake.start(lambda c_instance, live: VantorelSurface(c_instance, settings=settings,

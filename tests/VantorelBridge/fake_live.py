@@ -40,6 +40,7 @@ class World(object):
         self.step = None
         self.depth = 0
         self.track_limit = 64
+        self.capture_path = None
 
     def check(self):
         if threading.get_ident() != self.main:
@@ -233,9 +234,25 @@ class Clip(Lom):
 class ClipSlot(Lom):
     _kind = "ClipSlot"
 
-    def __init__(self, world, clip):
+    def __init__(self, world, clip, track=None):
         Lom.__init__(self, world)
         self._set("clip", clip)
+        self._track = track
+
+    def fire(self, record_length=None, launch_quantization=None):
+        """Records the master into a new clip when the track is armed and
+        routed from Resampling and the transport plays."""
+        self._world.check()
+        track, song = self._track, self._track._song
+        if not (track.arm and song.is_playing and track.input_routing_type.category == RESAMPLING):
+            return
+        clip = Clip(self._world, model.Clip("audio", "Recording", record_length))
+        clip._set("is_recording", True)
+        clip._set("file_path", self._world.capture_path)
+        clip._record_from = song.current_song_time
+        clip._record_length = record_length
+        self._set("clip", clip)
+        song._recordings.append(clip)
 
     @property
     def has_clip(self):
@@ -271,7 +288,12 @@ class Track(Lom):
                                         sends if kind != "master" else []))
         if kind in ("midi", "audio"):
             slots = track.slots if track is not None else [None] * scenes
-            self._set("clip_slots", tuple(ClipSlot(world, Clip(world, clip) if clip else None) for clip in slots))
+            self._set("clip_slots", tuple(ClipSlot(world, Clip(world, clip) if clip else None, self)
+                                          for clip in slots))
+            routings = [Routing("Ext. In", 0), Routing("Resampling", RESAMPLING)]
+            self._set("available_input_routing_types", tuple(routings))
+            self._set("input_routing_type", routings[0])
+            self._set("current_monitoring_state", 1)
             arranged = track.arrangement if track is not None else []
             self._arrangement = [Clip(world, clip, clip.start) for clip in arranged]
 
@@ -306,6 +328,15 @@ class Track(Lom):
         self._world.check()
         self._arrangement.remove(clip)
         self._world.record(lambda: self._arrangement.append(clip))
+
+
+RESAMPLING = 5
+
+
+class Routing(object):
+    def __init__(self, display_name, category):
+        self.display_name = display_name
+        self.category = category
 
 
 class CuePoint(Lom):
@@ -352,6 +383,8 @@ class Song(Lom):
         self._set("scale_name", live.scale_name)
         self._pending_time = None
         self._time_written = False
+        self._recordings = []
+        self._speed = 16.0
         self._set("current_song_time", live.anchor_beats)
         self._set("is_playing", False)
         self._set("back_to_arranger", True)
@@ -376,12 +409,21 @@ class Song(Lom):
     def tracks(self):
         return tuple(self._tracks)
 
-    def _tick(self):
-        """Live applies a playhead move on its next tick."""
+    def _tick(self, seconds):
+        """Live applies a playhead move on its next tick; while playing the
+        playhead runs (`speed` times faster) and recordings end on time."""
         self._time_written = False
         if self._pending_time is not None:
             self._set("current_song_time", self._pending_time)
             self._pending_time = None
+        elif self.is_playing:
+            self._set("current_song_time", self.current_song_time + seconds * self._speed * self.tempo / 60.0)
+        for clip in list(self._recordings):
+            if self.current_song_time >= clip._record_from + clip._record_length:
+                with open(clip.file_path, "wb") as handle:
+                    handle.write(b"RIFF" + bytes(40))
+                clip._set("is_recording", False)
+                self._recordings.remove(clip)
 
     def __setattr__(self, name, value):
         if name == "current_song_time":
@@ -488,6 +530,8 @@ def module(world):
     live.Application = types.SimpleNamespace(get_application=lambda: application)
     live.Base = types.SimpleNamespace(LimitationError=LimitationError)
     live.Clip = types.SimpleNamespace(MidiNoteSpecification=MidiNoteSpecification)
+    live.Track = types.SimpleNamespace(RoutingTypeCategory=types.SimpleNamespace(resampling=RESAMPLING))
+    live.Song = types.SimpleNamespace(Quantization=types.SimpleNamespace(q_no_q=0))
     return live
 
 
@@ -538,6 +582,7 @@ class FakeLive(object):
                 ready.set()
                 return
             ready.set()
+            last = time.monotonic()
             while not self._stop.is_set():
                 while True:
                     try:
@@ -549,7 +594,9 @@ class FakeLive(object):
                     except Exception as error:
                         done.append(("error", error))
                 if not self.paused.is_set():
-                    self.song._tick()
+                    now = time.monotonic()
+                    self.song._tick(now - last)
+                    last = now
                     self.surface.update_display()
                 time.sleep(0.005)
             self.surface.disconnect()

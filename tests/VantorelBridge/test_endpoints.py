@@ -2,6 +2,9 @@
 the Live Object Model (lom, the fake Live): the app and the MCP server must
 not be able to tell the two apart."""
 
+import os
+import time
+
 import pytest
 
 from VantorelBridge.protocol import CAPABILITIES
@@ -161,3 +164,28 @@ def test_club_arrangement_with_named_locators_refused_while_playing_and_undone(a
     bridge.post("/v1/undo", {})
     session = bridge.get("/v1/session")
     assert session["locators"] == [] and session["arrangementLengthBars"] == 0
+
+
+def test_master_capture_records_on_a_temporary_track_that_cleanup_removes(any_bridge):
+    bridge = any_bridge
+    before = bridge.revision
+    started = bridge.change("/v1/master-capture/start", bars=1, startTime=0)
+    job = {"jobId": started["jobId"], "confirm": True}
+    assert started["temporaryTrack"] == bridge.get("/v1/session")["tracks"][-1]["name"]
+    assert bridge.refused("POST", "/v1/master-capture/start", {"bars": 1, "startTime": 0, "confirm": True,
+                                                                "expectedRevision": bridge.revision})[1] \
+        in ("CAPTURE_RUNNING", "TRANSPORT_PLAYING")
+    deadline = time.monotonic() + 30
+    status = bridge.post("/v1/master-capture/status", job)
+    while status["status"] not in ("ready", "failed") and time.monotonic() < deadline:
+        time.sleep(0.05)
+        status = bridge.post("/v1/master-capture/status", job)
+    assert status["status"] == "ready" and os.path.getsize(status["filePath"]) > 0
+    assert status["temporaryTrackPresent"] is True and status["progress"] == 1.0
+    session = bridge.get("/v1/session")
+    assert session["isPlaying"] is False and session["currentTime"] == 0
+    assert bridge.post("/v1/master-capture/cleanup", job)["temporaryTrackRemoved"] is True
+    session = bridge.get("/v1/session")
+    assert session["trackCount"] == 8 and not any(track["armed"] for track in session["tracks"])
+    # Start, the end of the recording and the cleanup: three changes, none counted twice.
+    assert session["revision"] == before + 3
