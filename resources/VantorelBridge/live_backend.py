@@ -11,10 +11,11 @@ import binascii
 import hashlib
 import math
 import os
+import threading
 import time
 
 from .commands import Change
-from .logic import arrangement, evolve, mixer, roles
+from .logic import arrangement, evolve, mixer, roles, samples
 from .logic.meters import MeterWindow
 from .logic.notes import Note
 from .messages import capture_failure
@@ -39,7 +40,7 @@ class LiveBackend(object):
     name = "live"
     simulated = False
 
-    def __init__(self, song, application, live_module, wine_drives=None):
+    def __init__(self, song, application, live_module, wine_drives=None, user_library=None):
         self.song = song
         self.application = application
         self.Live = live_module
@@ -48,6 +49,10 @@ class LiveBackend(object):
         self._fingerprint = None
         self._meters = {}
         self.jobs = {}
+        self.library = samples.Catalogue(os.path.join(user_library, "Samples") if user_library else None)
+        scanner = threading.Thread(target=self.library.ensure, name="VantorelBridge samples")
+        scanner.daemon = True
+        scanner.start()
 
     # -- command-layer hooks ------------------------------------------------------
 
@@ -852,11 +857,6 @@ class LiveBackend(object):
             len(result["changes"]), recoloured)
         return Change(summary, result, self._in_undo_step(undo))
 
-    # -- what this backend cannot do yet ----------------------------------------------------
-
-    def _unsupported(self, feature):
-        raise refusal("not_in_this_bridge", feature=feature)
-
     # -- arrangement -----------------------------------------------------------------------
 
     def _has_content(self, track, scene):
@@ -978,11 +978,66 @@ class LiveBackend(object):
 
         return Change(summary, info, undo)
 
+    # -- samples ------------------------------------------------------------------------
+
+    def _catalogue(self):
+        # Live's browser offers no file paths: the User Library's Samples
+        # folder is catalogued on a thread of its own (files only, no LOM),
+        # and Live's main thread never waits for it.
+        if not self.library.ready:
+            raise refusal("catalogue_not_ready")
+        return self.library
+
     def search_samples(self, query, role, limit):
-        self._unsupported("La recherche de samples")
+        found = self._catalogue().search(query, role, limit)
+        return {"query": query, "role": role, "count": len(found),
+                "results": [dict(sample.to_json(), score=score) for score, sample in found]}
 
     def import_sample(self, sample_id, query, role, start, track_name):
-        self._unsupported("L’import de samples")
+        library = self._catalogue()
+        version = self._version()
+        if version < (11, 3, 25) or (12, 0, 0) <= version < (12, 0, 5):
+            raise refusal("not_supported_by_live", feature="Importer un sample", needed="11.3.25 ou 12.0.5",
+                          version=self.live_version())
+        if sample_id is not None:
+            sample = library.by_id.get(sample_id)
+            if sample is None:
+                raise refusal("sample_unknown", id=sample_id)
+        else:
+            found = library.search(query, role, 1)
+            if not found:
+                raise refusal("sample_no_match")
+            sample = found[0][1]
+        song = self.song
+        name = track_name or sample.name.replace("_", " ")
+        colour = roles.FAMILY_COLOURS[roles.role_from_text(sample.name) or "unknown"][0]
+        previous = song.view.selected_track
+
+        def apply():
+            song.create_audio_track(-1)
+            track = song.tracks[len(song.tracks) - 1]
+            track.name = name
+            track.color_index = colour
+            clip = track.create_audio_clip(sample.path, start)
+            song.view.selected_track = track
+            return track, clip
+
+        try:
+            track, clip = self._undoable(apply)
+        except self.Live.Base.LimitationError as error:
+            raise refusal("live_limit", detail=str(error))
+        index = self._track_index(track)
+
+        def undo():
+            self._present(track)
+            song.delete_track(self._track_index(track))
+            if previous is not None and self._track_index(previous) is not None:
+                song.view.selected_track = previous
+
+        summary = "Sample « %s » (%s) importé sur la nouvelle piste audio %d « %s » à la mesure %s." % (
+            sample.name, sample.pack, index + 1, name, _number_text(start / self._beats_per_bar() + 1))
+        return Change(summary, {"trackIndex": index, "trackName": name, "startTime": start,
+                                "lengthBeats": clip.length, "sample": sample.to_json()}, self._in_undo_step(undo))
 
     # -- master capture ------------------------------------------------------------------
 

@@ -35,9 +35,6 @@ REFUSALS = {
                      "contrôle dans les préférences de Live, puis réessaie."),
     "not_supported_by_live": (501, "NOT_SUPPORTED_BY_LIVE",
                               "{feature} demande Live {needed} ou plus récent ; ceci est Live {version}."),
-    "not_in_this_bridge": (501, "NOT_IMPLEMENTED",
-                           "{feature} n’est pas encore possible dans Live avec cette version de VantorelBridge ; "
-                           "rien n’a été modifié."),
     "live_limit": (409, "LIVE_LIMIT", "Live a refusé : {detail}"),
     "parameter_disabled": (409, "PARAMETER_DISABLED",
                            "{parameter} de {device} est désactivé dans Live : réactive-le, puis réessaie."),
@@ -141,6 +138,9 @@ REFUSALS = {
     "file_not_ready": (503, "NOT_READY",
                        "Le fichier audio du clip est encore en préparation. Réessaie dans un instant."),
     "library_unavailable": (500, "LIBRARY_UNAVAILABLE", "La bibliothèque de samples est illisible : {detail}"),
+    "catalogue_not_ready": (503, "NOT_READY",
+                            "Le catalogue des samples de la User Library est encore en préparation. Réessaie "
+                            "dans un instant."),
     "sample_unknown": (404, "NOT_FOUND", "Aucun sample n’a l’identifiant {id}. Relance la recherche."),
     "sample_no_match": (404, "NOT_FOUND",
                         "Aucun sample de la bibliothèque ne correspond à cette demande. Essaie d’autres mots "

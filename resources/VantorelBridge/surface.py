@@ -31,7 +31,7 @@ def wine_drives(folder):
 class VantorelSurface(object):
     """The object Live drives through its control-surface calls."""
 
-    def __init__(self, c_instance, settings=None, live_module=None, poll_interval=0.1):
+    def __init__(self, c_instance, settings=None, live_module=None, poll_interval=0.1, user_library=None):
         # Imported here: the installer and the clients read BRIDGE_VERSION from
         # this module without loading the rest of the package.
         from . import config
@@ -54,8 +54,11 @@ class VantorelSurface(object):
         except config.ConfigurationError as error:
             self._say("VantorelBridge %s: %s" % (BRIDGE_VERSION, error))
             return
+        # Installed as <User Library>/Remote Scripts/VantorelBridge, under
+        # Wine too: its Samples folder is two levels up.
+        user_library = user_library or os.path.dirname(os.path.dirname(config.package_folder()))
         self.backend = LiveBackend(c_instance.song(), live_module.Application.get_application(), live_module,
-                                   wine_drives(config.package_folder()))
+                                   wine_drives(config.package_folder()), user_library)
         # Counting from the time in milliseconds: a surface Live re-creates
         # (set loaded, preferences changed) never repeats a revision.
         self.commands = CommandLayer(self.backend, first_revision=int(time.time() * 1000))

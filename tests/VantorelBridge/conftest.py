@@ -147,13 +147,15 @@ def start_live_bridge(cache_dir, tmp_path):
 
     fakes = []
 
-    def start(set_name="club-loop.json", version="12.2.0"):
+    def start(set_name="club-loop.json", version="12.2.0", user_library=None):
         fake = FakeLive(os.path.join(SETS, set_name), version)
         fake.world.capture_path = str(tmp_path / ("capture-%d.wav" % len(fakes)))
         fakes.append(fake)
         settings = BridgeConfig("127.0.0.1", 0, TOKEN, None)
+        library = user_library or str(tmp_path / "User Library")
         surface = fake.start(lambda c_instance, live: VantorelSurface(c_instance, settings=settings,
-                                                                       live_module=live, poll_interval=0.05))
+                                                                       live_module=live, poll_interval=0.05,
+                                                                       user_library=library))
         return Bridge(surface._server, surface.backend, surface.commands, fake)
 
     yield start

@@ -310,6 +310,21 @@ class Track(Lom):
         self._world.record(lambda: self._arrangement.remove(clip))
         return clip
 
+    def create_audio_clip(self, file_path, position):
+        self._world.check()
+        if self.has_midi_input:
+            raise RuntimeError("Track.create_audio_clip: not an audio track")
+        seconds = model.Clip("audio", "", 1).length
+        import wave
+        with wave.open(file_path, "rb") as source:
+            seconds = source.getnframes() / float(source.getframerate())
+        clip = Clip(self._world, model.Clip("audio", file_path.rsplit("/", 1)[-1].rsplit(".", 1)[0],
+                                            seconds * self._song.tempo / 60.0), position)
+        clip._set("file_path", file_path)
+        self._arrangement.append(clip)
+        self._world.record(lambda: self._arrangement.remove(clip))
+        return clip
+
     def duplicate_clip_to_arrangement(self, clip, destination_time):
         self._world.check()
         copy = Clip(self._world, model.Clip("midi" if clip.is_midi_clip else "audio", clip.name, clip.length),

@@ -4,6 +4,7 @@ not be able to tell the two apart."""
 
 import os
 import time
+import wave
 
 import pytest
 
@@ -189,3 +190,34 @@ def test_master_capture_records_on_a_temporary_track_that_cleanup_removes(any_br
     assert session["trackCount"] == 8 and not any(track["armed"] for track in session["tracks"])
     # Start, the end of the recording and the cleanup: three changes, none counted twice.
     assert session["revision"] == before + 3
+
+
+@pytest.mark.parametrize("kind", ["sim", "lom"])
+def test_samples_of_the_user_library_are_found_and_imported_on_a_new_track(kind, start_bridge, start_live_bridge,
+                                                                           tmp_path):
+    library = tmp_path / "Producer Library"
+    pack = library / "Samples" / "Zorblax Pack"
+    pack.mkdir(parents=True)
+    with wave.open(str(pack / "Zorblax_Kick_01.wav"), "wb") as out:
+        out.setnchannels(1)
+        out.setsampwidth(2)
+        out.setframerate(44100)
+        out.writeframes(bytes(2 * 44100))
+    if kind == "sim":
+        bridge = start_bridge(user_samples=str(library / "Samples"))
+    else:
+        bridge = start_live_bridge(user_library=str(library))
+    deadline = time.monotonic() + 20
+    while True:
+        status, envelope = bridge.request("POST", "/v1/samples/search", {"query": "zorblax", "role": "kick"})
+        if status != 503 or time.monotonic() > deadline:
+            break
+        time.sleep(0.05)
+    found = envelope["result"]["results"]
+    assert found[0]["name"] == "Zorblax_Kick_01" and found[0]["pack"] == "Zorblax Pack"
+    imported = bridge.change("/v1/samples/import", sampleId=found[0]["sampleId"], startTime=16)
+    assert imported["trackName"] == "Zorblax Kick 01" and imported["lengthBeats"] > 0
+    track = bridge.track(imported["trackIndex"])
+    assert track["isAudioTrack"] and track["clipDetails"][0]["startTimeBeats"] == 16
+    bridge.post("/v1/undo", {})
+    assert bridge.get("/v1/session")["trackCount"] == 8

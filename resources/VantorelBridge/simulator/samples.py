@@ -1,35 +1,15 @@
-"""The sample library: a catalogue of audio files found by filename and
-musical role. The simulator generates a small library of one-shots and
-loops named as commercial packs name them, and adds the producer's own
-User Library/Samples folder when there is one. Callers only ever see opaque
-sample ids, never paths."""
+"""The simulator's sample library: the catalogue of logic/samples.py over a
+small generated library of one-shots and loops named as commercial packs
+name them, plus the producer's own User Library/Samples folder when there is
+one."""
 
 from __future__ import annotations
 
-import hashlib
 import os
-import re
 import threading
 
+from ..logic.samples import Catalogue, Sample, scan  # noqa: F401
 from . import synth
-from .roles import fold
-
-AUDIO_EXTENSIONS = (".wav", ".aif", ".aiff", ".flac", ".mp3", ".ogg")
-USER_FILE_LIMIT = 5000
-
-# The sample roles and their filename keywords, tried in this order.
-SAMPLE_ROLE_KEYWORDS = [
-    ("kick", ["kick", "bass drum"]),
-    ("clap", ["clap", "snare", "rim"]),
-    ("hat", ["hi-hat", "hihat", "hat", "shaker"]),
-    ("percussion", ["percussion", "perc", "conga", "bongo"]),
-    ("bass", ["bass", "basse", "sub"]),
-    ("chords", ["chord", "accord", "keys", "piano", "stab"]),
-    ("lead", ["lead", "pluck", "arp"]),
-    ("vocal", ["vocal", "voix", "vox", "acapella"]),
-    ("fx", ["fx", "riser", "impact", "transition", "sweep"]),
-    ("loop", ["loop", "boucle"]),
-]
 
 F_MINOR = [41, 44, 48, 51, 53, 56, 60, 63]
 
@@ -71,54 +51,11 @@ LIBRARY_TEMPO = 124.0
 _PREPARING = threading.Lock()
 
 
-def sample_role(name: str) -> str:
-    folded = " ".join(re.split(r"[^a-z0-9-]+", fold(name.replace("_", " "))))
-    for role, keywords in SAMPLE_ROLE_KEYWORDS:
-        if any(keyword in folded for keyword in keywords):
-            return role
-    return "other"
 
-
-def sample_id(path: str) -> str:
-    return hashlib.sha1(os.path.realpath(path).encode("utf-8")).hexdigest()[:24]
-
-
-def tokens(text: str) -> list[str]:
-    found = []
-    for word in re.split(r"[^a-z0-9]+", fold(text.replace("_", " "))):
-        if len(word) < 2 or word.isdigit() and len(word) < 2:
-            continue
-        found.append(word[:-1] if len(word) > 3 and word.endswith("s") else word)
-    return found
-
-
-class Sample:
-    def __init__(self, path: str, pack: str):
-        self.path = path
-        self.pack = pack
-        self.name = os.path.splitext(os.path.basename(path))[0]
-        self.id = sample_id(path)
-        self.role = sample_role(self.name)
-        self.name_tokens = set(tokens(self.name))
-        self.pack_tokens = set(tokens(pack))
-        self.seconds = synth.wav_seconds(path) if path.lower().endswith(".wav") else None
-        match = re.search(r"(\d{2,3})\s*bpm", self.name, re.IGNORECASE)
-        self.bpm = float(match.group(1)) if match and 60 <= int(match.group(1)) <= 200 else None
-        self.loop = "loop" in self.name.lower() or self.bpm is not None
-
-    def to_json(self) -> dict:
-        return {"sampleId": self.id, "name": self.name, "role": self.role, "pack": self.pack,
-                "durationSeconds": None if self.seconds is None else round(self.seconds, 3),
-                "bpm": self.bpm, "kind": "loop" if self.loop else "one-shot"}
-
-
-class SampleLibrary:
+class SampleLibrary(Catalogue):
     def __init__(self, generated_root: str, user_root: str | None):
+        Catalogue.__init__(self, user_root)
         self.generated_root = generated_root
-        self.user_root = user_root
-        self.samples: list[Sample] = []
-        self.by_id: dict[str, Sample] = {}
-        self.ready = False
 
     def ensure(self) -> None:
         """Generates the bundled library (once per cache folder) and scans
@@ -134,46 +71,8 @@ class SampleLibrary:
             render = {"name": stem, "instrument": instrument, "lengthBeats": beats,
                       "notes": notes, "level": 0.7}
             synth.render_to_file(render, LIBRARY_TEMPO, path)
-        found = self._scan(self.generated_root, None)
+        found = scan(self.generated_root, None)
         if self.user_root and os.path.isdir(self.user_root):
-            found.extend(self._scan(self.user_root, "User Library"))
+            found.extend(scan(self.user_root, "User Library"))
         self.samples = found
         self.by_id = {sample.id: sample for sample in found}
-
-    def _scan(self, root: str, fallback_pack: str | None) -> list[Sample]:
-        found = []
-        for folder, subfolders, files in os.walk(root):
-            subfolders[:] = sorted(name for name in subfolders if not name.startswith("."))
-            relative = os.path.relpath(folder, root)
-            pack = fallback_pack or relative.split(os.sep)[0]
-            if fallback_pack and relative != ".":
-                pack = relative.split(os.sep)[0]
-            for name in sorted(files):
-                if name.startswith(".") or not name.lower().endswith(AUDIO_EXTENSIONS):
-                    continue
-                found.append(Sample(os.path.join(folder, name), pack))
-                if len(found) >= USER_FILE_LIMIT:
-                    return found
-        return found
-
-    def search(self, query: str, role: str | None, limit: int) -> list[tuple[float, Sample]]:
-        self.ensure()
-        words = tokens(query)
-        scored = []
-        for sample in self.samples:
-            if role is not None and sample.role != role:
-                continue
-            score = 0.0
-            for word in words:
-                if word in sample.name_tokens:
-                    score += 3.0
-                elif len(word) >= 4 and any(token.startswith(word) or word.startswith(token)
-                                            for token in sample.name_tokens if len(token) >= 4):
-                    score += 2.0
-                elif word in sample.pack_tokens:
-                    score += 1.0
-            if role is None and words and score == 0:
-                continue
-            scored.append((score, sample))
-        scored.sort(key=lambda item: (-item[0], item[1].loop, item[1].name.lower()))
-        return scored[:limit]
