@@ -156,3 +156,43 @@ def test_disconnect_fails_waiting_requests_and_a_new_surface_takes_the_port(star
         assert fresh.url.endswith(":%d" % port)
     finally:
         bridge.fake.on_main(fresh.disconnect)
+
+
+def test_a_started_command_that_outlasts_its_caller_still_finishes():
+    from VantorelBridge.executor import MainThreadExecutor
+
+    executor = MainThreadExecutor(budget=0.0)
+    finished = []
+
+    def slow():
+        for _ in range(20):
+            yield
+        finished.append(True)
+        return "done"
+
+    pumping = threading.Event()
+
+    def pump():
+        while not pumping.is_set():
+            executor.pump()
+            time.sleep(0.01)
+
+    thread = threading.Thread(target=pump)
+    thread.start()
+    try:
+        with pytest.raises(Exception) as refused:
+            executor.run(slow, wait=0.05)
+        assert (refused.value.status, refused.value.code) == (504, "LIVE_TIMEOUT")
+        assert executor.run(lambda: "next") == "next" and finished == [True]
+    finally:
+        pumping.set()
+        thread.join(2)
+
+
+def test_lives_track_limit_is_a_refusal(start_live_bridge):
+    bridge = start_live_bridge()
+    bridge.fake.world.track_limit = 8
+    status, code, message = bridge.refused("POST", "/v1/tracks/create", {
+        "kind": "midi", "confirm": True, "expectedRevision": bridge.revision})
+    assert (status, code) == (409, "LIVE_LIMIT") and "Track limit" in message
+    assert bridge.get("/v1/session")["trackCount"] == 8
