@@ -93,13 +93,14 @@ class LiveBackend(object):
 
         add(self._project()[0], song.tempo, song.signature_numerator, song.signature_denominator)
         capturing = self._capture_tracks()
-        for track in list(song.tracks) + list(song.return_tracks) + [song.master_track]:
+        regular = list(song.tracks)
+        for track in regular + list(song.return_tracks) + [song.master_track]:
             if any(track == other for other in capturing):
                 continue  # the capture's own track moves the revision once, when it ends
-            add(track.name, track.color_index, track.mute if track != song.master_track else None)
-            if track != song.master_track:
-                add(track.solo)
-            if self._holds_clips(track):
+            master = track == song.master_track
+            add(track.name, track.color_index, None if master else track.mute, None if master else track.solo)
+            # Returns and the master hold no clips; Live refuses to list them.
+            if any(track == other for other in regular) and self._holds_clips(track):
                 add(track.arm if track.can_be_armed and not capturing else None)
                 for slot in track.clip_slots:
                     self._fingerprint_clip(add, slot.clip if slot.has_clip else None)
@@ -365,7 +366,7 @@ class LiveBackend(object):
         }
 
     def _bus_json(self, index, track, kind):
-        data = {"name": track.name, "kind": kind, "muted": bool(getattr(track, "mute", False)),
+        data = {"name": track.name, "kind": kind, "muted": kind != "master" and bool(track.mute),
                 "devices": [self._device_json(position, device) for position, device in enumerate(track.devices)],
                 "mixer": self._mixer_json(track, bus=True), "meterWindow": self._meter(track).to_json(),
                 "automationObserved": track.mixer_device.volume.automation_state != 0}
