@@ -196,3 +196,26 @@ def test_lives_track_limit_is_a_refusal(start_live_bridge):
         "kind": "midi", "confirm": True, "expectedRevision": bridge.revision})
     assert (status, code) == (409, "LIVE_LIMIT") and "Track limit" in message
     assert bridge.get("/v1/session")["trackCount"] == 8
+
+
+def test_windows_paths_of_live_under_wine_reach_the_app_as_linux_paths(start_live_bridge, tmp_path):
+    from VantorelBridge.surface import wine_drives
+
+    (tmp_path / "drive_c" / "users" / "lea").mkdir(parents=True)
+    (tmp_path / "drive_c" / "users" / "lea" / "chop.wav").write_bytes(b"RIFF")
+    package = tmp_path / "package"
+    package.mkdir()
+    (package / "wine_drives.json").write_text(json.dumps({"C": str(tmp_path / "drive_c"), "z": "/", "zz": "/x"}))
+    bridge = start_live_bridge()
+    bridge.backend.wine_drives = wine_drives(str(package))
+    assert bridge.backend.wine_drives == {"c": str(tmp_path / "drive_c"), "z": "/"}
+
+    def select_vocal_chop():
+        song = bridge.fake.song
+        clip = song.tracks[6].clip_slots[0].clip
+        clip._set("file_path", "C:\\users\\lea\\chop.wav")
+        song.view.detail_clip = clip
+
+    bridge.fake.on_main(select_vocal_chop)
+    source = bridge.get("/v1/key-source")
+    assert source["kind"] == "audio" and source["filePath"] == str(tmp_path / "drive_c" / "users" / "lea" / "chop.wav")
