@@ -77,14 +77,14 @@ std::optional<fs::path> AgentConnector::executable(const std::string& name) cons
     return std::nullopt;
 }
 
-std::optional<fs::path> AgentConnector::executableURL(VantorelAgent agent) const {
+std::optional<fs::path> AgentConnector::executable(VantorelAgent agent) const {
     return executable(std::string(executableName(agent)));
 }
 
-bool AgentConnector::isAvailable(VantorelAgent agent) const { return executableURL(agent).has_value(); }
+bool AgentConnector::isAvailable(VantorelAgent agent) const { return executable(agent).has_value(); }
 
 std::string AgentConnector::connect(VantorelAgent agent) const {
-    auto command = executableURL(agent);
+    auto command = executable(agent);
     if (!command) throw AgentConnectorError::commandNotFound(agent);
     if (!ownExecutable_) throw AgentConnectorError(AgentConnectorErrorCase::helperMissing);
     fs::path server = ownExecutable_->parent_path() / "vantorel-mcp";

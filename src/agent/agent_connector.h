@@ -40,7 +40,7 @@ public:
 
     // The first folder/name that is an executable regular file.
     std::optional<std::filesystem::path> executable(const std::string& name) const;
-    std::optional<std::filesystem::path> executableURL(VantorelAgent agent) const;
+    std::optional<std::filesystem::path> executable(VantorelAgent agent) const;
     bool isAvailable(VantorelAgent agent) const;
 
     // Replaces any earlier "vantorel" registration of the agent with

@@ -215,7 +215,7 @@ EmbeddedAgentClient::RunResult AgentRunner::run(VantorelAgent agent, std::string
                                                 std::string_view codexReasoningEffort,
                                                 const std::optional<std::string>& sessionId) const {
     using namespace EmbeddedAgentClient;
-    auto executable = connector_.executableURL(agent);
+    auto executable = connector_.executable(agent);
     if (!executable) throw EmbeddedAgentError(EmbeddedAgentErrorCase::unavailable);
 
     fs::path temporary = paths::temporary();

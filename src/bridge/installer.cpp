@@ -6,7 +6,7 @@
 #include "common/regex.h"
 #include "common/resources.h"
 #include "common/text.h"
-#include "common/time.h"
+#include "common/iso8601.h"
 #include "common/uuid.h"
 
 #include <sys/random.h>
@@ -118,8 +118,8 @@ std::string base64URLUnpadded(const unsigned char* bytes, std::size_t count) {
 BridgeInstaller::BridgeInstaller()
     : BridgeInstaller(resources::folder() / bridgeFolder, paths::remoteScripts(), paths::appData()) {}
 
-BridgeInstaller::BridgeInstaller(fs::path bundledBridgeURL, fs::path remoteScriptsRoot, fs::path applicationSupportRoot)
-    : bundled_(std::move(bundledBridgeURL)),
+BridgeInstaller::BridgeInstaller(fs::path bundledBridge, fs::path remoteScriptsRoot, fs::path applicationSupportRoot)
+    : bundled_(std::move(bundledBridge)),
       remoteScripts_(std::move(remoteScriptsRoot)),
       applicationSupport_(std::move(applicationSupportRoot)) {}
 

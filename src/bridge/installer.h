@@ -52,10 +52,10 @@ public:
     // Defaults: the package among the app's resources, Live's Remote Scripts
     // folder and the app's data folder of the current user.
     BridgeInstaller();
-    BridgeInstaller(std::filesystem::path bundledBridgeURL, std::filesystem::path remoteScriptsRoot,
+    BridgeInstaller(std::filesystem::path bundledBridge, std::filesystem::path remoteScriptsRoot,
                     std::filesystem::path applicationSupportRoot);
 
-    const std::filesystem::path& bundledBridgeURL() const { return bundled_; }
+    const std::filesystem::path& bundledBridge() const { return bundled_; }
     const std::filesystem::path& remoteScriptsRoot() const { return remoteScripts_; }
     const std::filesystem::path& applicationSupportRoot() const { return applicationSupport_; }
 

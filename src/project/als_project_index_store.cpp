@@ -8,10 +8,10 @@
 namespace vantorel {
 
 ALSProjectIndexStore::ALSProjectIndexStore(std::optional<std::filesystem::path> rootFolder)
-    : url_(rootFolder.value_or(paths::appData()) / fileName) {}
+    : file_(rootFolder.value_or(paths::appData()) / fileName) {}
 
 std::optional<ALSProjectIndex> ALSProjectIndexStore::load() const {
-    auto content = project::readJsonFile(url_);
+    auto content = project::readJsonFile(file_);
     if (!content) return std::nullopt;
     try {
         return ALSProjectIndex::fromJson(*content);
@@ -22,7 +22,7 @@ std::optional<ALSProjectIndex> ALSProjectIndexStore::load() const {
 
 void ALSProjectIndexStore::save(const ALSProjectIndex& index) const {
     try {
-        project::writeJsonFile(url_, index.dictionary());
+        project::writeJsonFile(file_, index.dictionary());
     } catch (const std::exception&) {
         throw ALSProjectIndexStoreError(ALSProjectIndexStoreErrorCase::saveFailed);
     }
@@ -30,7 +30,7 @@ void ALSProjectIndexStore::save(const ALSProjectIndex& index) const {
 
 void ALSProjectIndexStore::clear() const {
     std::error_code error;
-    std::filesystem::remove(url_, error);
+    std::filesystem::remove(file_, error);
     if (error) throw ALSProjectIndexStoreError(ALSProjectIndexStoreErrorCase::clearFailed);
 }
 

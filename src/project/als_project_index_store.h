@@ -46,10 +46,10 @@ public:
     // Removes the file; no file is no error. Throws clearFailed.
     void clear() const;
 
-    const std::filesystem::path& url() const { return url_; }
+    const std::filesystem::path& file() const { return file_; }
 
 private:
-    std::filesystem::path url_;
+    std::filesystem::path file_;
 };
 
 }  // namespace vantorel

@@ -4,11 +4,11 @@
 // missing or of the wrong type makes the whole record undecodable, and the
 // caller then treats the file as empty. Numbers stay lenient (an integer field
 // accepts 3.0, a double field accepts 3), as everywhere else in the system.
-// Dates are the ISO 8601 strings of common/time.h.
+// Dates are the ISO 8601 strings of common/iso8601.h.
 #pragma once
 
 #include "common/json.h"
-#include "common/time.h"
+#include "common/iso8601.h"
 
 #include <cstdint>
 #include <filesystem>

@@ -63,9 +63,9 @@ std::optional<PersistedLifecycleFile> PersistedLifecycleFile::fromJson(const Jso
 }
 
 VantorelLifecycleStore::VantorelLifecycleStore(std::optional<std::filesystem::path> rootFolder)
-    : url_(rootFolder.value_or(paths::appData()) / fileName) {
-    if (auto content = project::readJsonFile(url_)) {
-        if (auto decoded = PersistedLifecycleFile::fromJson(*content)) file_ = std::move(*decoded);
+    : file_(rootFolder.value_or(paths::appData()) / fileName) {
+    if (auto content = project::readJsonFile(file_)) {
+        if (auto decoded = PersistedLifecycleFile::fromJson(*content)) contents_ = std::move(*decoded);
     }
 }
 
@@ -74,8 +74,8 @@ std::string VantorelLifecycleStore::key(std::string_view project) { return text:
 VantorelLifecycleSnapshot VantorelLifecycleStore::update(const std::string& project, const Json& analysis,
                                                          const std::optional<Json>& audioMeasurement) {
     const std::string recordKey = key(project);
-    auto found = file_.projects.find(recordKey);
-    const bool existed = found != file_.projects.end();
+    auto found = contents_.projects.find(recordKey);
+    const bool existed = found != contents_.projects.end();
     PersistedLifecycle record = existed ? found->second : PersistedLifecycle{{}, {}, Clock::now()};
 
     VantorelLifecycleSnapshot first = VantorelMilestoneEngine::evaluate(project, analysis, audioMeasurement,
@@ -101,7 +101,7 @@ VantorelLifecycleSnapshot VantorelLifecycleStore::update(const std::string& proj
 
     if (changed) {
         record.updatedAt = now;
-        file_.projects[recordKey] = record;
+        contents_.projects[recordKey] = record;
         save();
     }
     return VantorelMilestoneEngine::evaluate(project, analysis, audioMeasurement, achievedDates(record.events),
@@ -110,7 +110,7 @@ VantorelLifecycleSnapshot VantorelLifecycleStore::update(const std::string& proj
 
 void VantorelLifecycleStore::save() const {
     try {
-        project::writeJsonFile(url_, file_.toJson());
+        project::writeJsonFile(file_, contents_.toJson());
     } catch (const std::exception&) {
         // The memory stays authoritative; the next successful save writes it.
     }

@@ -53,8 +53,8 @@ public:
     VantorelLifecycleSnapshot update(const std::string& project, const nlohmann::json& analysis,
                                      const std::optional<nlohmann::json>& audioMeasurement = std::nullopt);
 
-    const std::filesystem::path& url() const { return url_; }
-    const PersistedLifecycleFile& file() const { return file_; }
+    const std::filesystem::path& file() const { return file_; }
+    const PersistedLifecycleFile& contents() const { return contents_; }
 
     // The record key of a project name.
     static std::string key(std::string_view project);
@@ -62,8 +62,8 @@ public:
 private:
     void save() const;
 
-    std::filesystem::path url_;
-    PersistedLifecycleFile file_;
+    std::filesystem::path file_;
+    PersistedLifecycleFile contents_;
 };
 
 }  // namespace vantorel

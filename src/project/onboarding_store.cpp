@@ -112,13 +112,13 @@ std::optional<VantorelOnboardingFile> VantorelOnboardingFile::fromJson(const Jso
 }
 
 VantorelOnboardingStore::VantorelOnboardingStore(std::optional<std::filesystem::path> rootFolder)
-    : url_(rootFolder.value_or(paths::appData()) / fileName) {
+    : file_(rootFolder.value_or(paths::appData()) / fileName) {
     std::optional<VantorelOnboardingFile> loaded;
-    if (auto content = project::readJsonFile(url_)) loaded = VantorelOnboardingFile::fromJson(*content);
+    if (auto content = project::readJsonFile(file_)) loaded = VantorelOnboardingFile::fromJson(*content);
     if (loaded) {
-        file_ = std::move(*loaded);
+        contents_ = std::move(*loaded);
     } else {
-        file_.profile = emptyProfile();
+        contents_.profile = emptyProfile();
     }
 }
 
@@ -137,18 +137,18 @@ void VantorelOnboardingStore::saveProfile(const Json& values) {
         throw VantorelOnboardingError(VantorelOnboardingErrorCase::invalidProfile);
     }
     profile.updatedAt = Clock::now();
-    file_.profile = std::move(profile);
+    contents_.profile = std::move(profile);
     save();
 }
 
 VantorelProjectOnboarding VantorelOnboardingStore::record(std::string_view project) const {
-    if (auto found = file_.projects.find(key(project)); found != file_.projects.end()) return found->second;
+    if (auto found = contents_.projects.find(key(project)); found != contents_.projects.end()) return found->second;
     return {text::graphemePrefix(project, kProjectNameLength), false, std::nullopt, false, Clock::now()};
 }
 
 void VantorelOnboardingStore::store(std::string_view project, VantorelProjectOnboarding updated) {
     updated.updatedAt = Clock::now();
-    file_.projects[key(project)] = std::move(updated);
+    contents_.projects[key(project)] = std::move(updated);
     save();
 }
 
@@ -167,17 +167,17 @@ void VantorelOnboardingStore::validateStage(std::string_view project, int stage)
 
 void VantorelOnboardingStore::complete(std::string_view project) {
     VantorelProjectOnboarding r = record(project);
-    r.completed = file_.profile.isComplete() && r.organized && r.validatedStage.has_value();
+    r.completed = contents_.profile.isComplete() && r.organized && r.validatedStage.has_value();
     store(project, std::move(r));
 }
 
 void VantorelOnboardingStore::reset() {
-    file_ = VantorelOnboardingFile{emptyProfile(), {}};
+    contents_ = VantorelOnboardingFile{emptyProfile(), {}};
     save();
 }
 
 Json VantorelOnboardingStore::dictionary(std::string_view project, std::optional<int> detectedStage) const {
-    const VantorelProducerProfile& p = file_.profile;
+    const VantorelProducerProfile& p = contents_.profile;
     VantorelProjectOnboarding r = record(project);
     Json profile = {{"level", p.level},
                     {"genre", p.genre},
@@ -196,7 +196,7 @@ Json VantorelOnboardingStore::dictionary(std::string_view project, std::optional
 
 void VantorelOnboardingStore::save() const {
     try {
-        project::writeJsonFile(url_, file_.toJson());
+        project::writeJsonFile(file_, contents_.toJson());
     } catch (const std::exception&) {
         // Swallowed: the in-memory state stays authoritative.
     }

@@ -99,8 +99,8 @@ public:
     // the lifecycle's current stage, when the app has one.
     nlohmann::json dictionary(std::string_view project, std::optional<int> detectedStage) const;
 
-    const VantorelOnboardingFile& file() const { return file_; }
-    const std::filesystem::path& url() const { return url_; }
+    const VantorelOnboardingFile& contents() const { return contents_; }
+    const std::filesystem::path& file() const { return file_; }
 
     static std::string key(std::string_view project);
 
@@ -109,8 +109,8 @@ private:
     void store(std::string_view project, VantorelProjectOnboarding record);
     void save() const;
 
-    std::filesystem::path url_;
-    VantorelOnboardingFile file_;
+    std::filesystem::path file_;
+    VantorelOnboardingFile contents_;
 };
 
 }  // namespace vantorel

@@ -99,9 +99,9 @@ Json VantorelPreferenceProfile::dictionary() const {
 }
 
 VantorelPreferenceStore::VantorelPreferenceStore(std::optional<std::filesystem::path> rootFolder)
-    : url_(rootFolder.value_or(paths::appData()) / fileName) {
+    : file_(rootFolder.value_or(paths::appData()) / fileName) {
     std::optional<VantorelPreferenceProfile> loaded;
-    if (auto content = project::readJsonFile(url_)) loaded = VantorelPreferenceProfile::fromJson(*content);
+    if (auto content = project::readJsonFile(file_)) loaded = VantorelPreferenceProfile::fromJson(*content);
     if (loaded) {
         profile_ = std::move(*loaded);
     } else {
@@ -133,12 +133,12 @@ VantorelPreferenceSignal VantorelPreferenceStore::record(std::string_view action
 void VantorelPreferenceStore::clear() {
     profile_ = VantorelPreferenceProfile{{}, Clock::now()};
     std::error_code ignored;
-    std::filesystem::remove(url_, ignored);
+    std::filesystem::remove(file_, ignored);
 }
 
 void VantorelPreferenceStore::save() const {
     try {
-        project::writeJsonFile(url_, profile_.toJson());
+        project::writeJsonFile(file_, profile_.toJson());
     } catch (const std::exception&) {
         // Swallowed: the in-memory profile stays authoritative.
     }

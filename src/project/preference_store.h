@@ -74,12 +74,12 @@ public:
     // Forgets every signal and deletes the file.
     void clear();
 
-    const std::filesystem::path& url() const { return url_; }
+    const std::filesystem::path& file() const { return file_; }
 
 private:
     void save() const;
 
-    std::filesystem::path url_;
+    std::filesystem::path file_;
     VantorelPreferenceProfile profile_;
 };
 

@@ -64,9 +64,9 @@ TEST_F(ConnectorTest, FindsTheFirstExecutableFile) {
     AgentConnector search({first, bin, app}, std::nullopt);
     EXPECT_FALSE(search.isAvailable(VantorelAgent::codex));
     writeExecutable(app / "codex", "#!/bin/sh\n");
-    EXPECT_EQ(search.executableURL(VantorelAgent::codex), app / "codex");
+    EXPECT_EQ(search.executable(VantorelAgent::codex), app / "codex");
     writeExecutable(bin / "codex", "#!/bin/sh\n");
-    EXPECT_EQ(search.executableURL(VantorelAgent::codex), bin / "codex");
+    EXPECT_EQ(search.executable(VantorelAgent::codex), bin / "codex");
     EXPECT_FALSE(search.isAvailable(VantorelAgent::claude));
 }
 

@@ -1,6 +1,6 @@
 // Small value formats: UUIDs, ISO 8601 dates, version order, number texts.
 #include "common/format.h"
-#include "common/time.h"
+#include "common/iso8601.h"
 #include "common/uuid.h"
 #include "common/version.h"
 

@@ -1,6 +1,6 @@
 #include "project/als_project_index_store.h"
 
-#include "common/time.h"
+#include "common/iso8601.h"
 #include "project/lifecycle_store.h"
 #include "support/temp_home.h"
 
@@ -36,12 +36,12 @@ ALSProjectIndex indexOf(int projects) {
 TEST(ALSProjectIndexStore, SavesLoadsAndClears) {
     testing::TempHome home;
     ALSProjectIndexStore store;
-    EXPECT_EQ(store.url(), home.appData() / "project-index.json");
+    EXPECT_EQ(store.file(), home.appData() / "project-index.json");
     EXPECT_FALSE(store.load().has_value()) << "no file, no index";
 
     store.save(indexOf(3));
     EXPECT_EQ(store.load(), indexOf(3));
-    const std::string text = testing::readText(store.url());
+    const std::string text = testing::readText(store.file());
     EXPECT_NE(text.find("\n  \"folderPath\""), std::string::npos) << "pretty-printed";
     EXPECT_LT(text.find("\"folderPath\""), text.find("\"projects\"")) << "keys sorted";
 
@@ -50,10 +50,10 @@ TEST(ALSProjectIndexStore, SavesLoadsAndClears) {
     EXPECT_EQ(store.load(), empty) << "an index without projects is an index";
 
     store.clear();
-    EXPECT_FALSE(std::filesystem::exists(store.url()));
+    EXPECT_FALSE(std::filesystem::exists(store.file()));
     EXPECT_NO_THROW(store.clear()) << "clearing twice succeeds";
 
-    testing::writeText(store.url(), "{\"folderPath\": \"/x\"}");
+    testing::writeText(store.file(), "{\"folderPath\": \"/x\"}");
     EXPECT_FALSE(store.load().has_value());
 }
 
@@ -98,7 +98,7 @@ TEST(StoreFiles, AWriterKilledMidWriteLeavesOldOrNewContent) {
         ::waitpid(child, &status, 0);
 
         auto loaded = store.load();
-        ASSERT_TRUE(loaded.has_value()) << testing::readText(store.url()).substr(0, 200);
+        ASSERT_TRUE(loaded.has_value()) << testing::readText(store.file()).substr(0, 200);
         EXPECT_EQ(loaded->warnings, (std::vector<std::string>{"version " + std::to_string(loaded->projects.size())}));
         if (std::filesystem::exists(home.appData() / "project-lifecycle.json")) {
             auto content = nlohmann::json::parse(testing::readText(home.appData() / "project-lifecycle.json"), nullptr,

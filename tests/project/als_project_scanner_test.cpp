@@ -1,6 +1,6 @@
 #include "project/als_project_scanner.h"
 
-#include "common/time.h"
+#include "common/iso8601.h"
 #include "project/als_archive.h"
 #include "project/live_set_fixture.h"
 #include "support/temp_home.h"

@@ -1,6 +1,6 @@
 #include "project/als_project.h"
 
-#include "common/time.h"
+#include "common/iso8601.h"
 
 #include <gtest/gtest.h>
 

@@ -43,9 +43,9 @@ std::vector<std::pair<int, std::string>> events(const PersistedLifecycle& record
 TEST(VantorelLifecycleStore, ANewProjectIsSavedEvenWithNothingReached) {
     testing::TempHome home;
     VantorelLifecycleStore store;
-    EXPECT_EQ(store.url(), home.appData() / "project-lifecycle.json");
+    EXPECT_EQ(store.file(), home.appData() / "project-lifecycle.json");
     store.update("Empty Set", json::object());
-    json file = json::parse(testing::readText(store.url()));
+    json file = json::parse(testing::readText(store.file()));
     ASSERT_TRUE(file["projects"].contains("empty set"));
     EXPECT_EQ(file["projects"]["empty set"]["reached"], json::array());
     EXPECT_EQ(file["projects"]["empty set"]["events"], json::array());
@@ -56,7 +56,7 @@ TEST(VantorelLifecycleStore, ReachedStagesShareOneTimestampAndShowAtOnce) {
     testing::TempHome home;
     VantorelLifecycleStore store(home.root() / "state");
     auto snapshot = store.update("Club Tool", grooveOnly());
-    const PersistedLifecycle& record = store.file().projects.at("club tool");
+    const PersistedLifecycle& record = store.contents().projects.at("club tool");
     EXPECT_EQ(record.reached, (std::vector<int>{1, 2}));
     EXPECT_EQ(events(record), (std::vector<std::pair<int, std::string>>{{1, "reached"}, {2, "reached"}}));
     EXPECT_EQ(record.events[0].timestamp, record.events[1].timestamp);
@@ -71,19 +71,19 @@ TEST(VantorelLifecycleStore, RegressionsThenReachingAgain) {
     testing::TempHome home;
     VantorelLifecycleStore store;
     store.update("Song", upToArrangement());
-    ASSERT_EQ(store.file().projects.at("song").reached, (std::vector<int>{1, 2, 3}));
+    ASSERT_EQ(store.contents().projects.at("song").reached, (std::vector<int>{1, 2, 3}));
 
     json lostGroove = upToArrangement();
     lostGroove["tracks"] = json::array({contentTrack("Pad")});
     store.update("Song", lostGroove);
-    const auto& record = store.file().projects.at("song");
+    const auto& record = store.contents().projects.at("song");
     EXPECT_EQ(record.reached, (std::vector<int>{1}));
     EXPECT_EQ(events(record), (std::vector<std::pair<int, std::string>>{
                                   {1, "reached"}, {2, "reached"}, {3, "reached"}, {2, "regressed"}, {3, "regressed"}}));
 
     store.update("Song", json::object());
     store.update("Song", ideaOnly());
-    const auto& again = store.file().projects.at("song");
+    const auto& again = store.contents().projects.at("song");
     ASSERT_EQ(again.events.size(), 7u);
     EXPECT_EQ(events(again).back(), (std::pair<int, std::string>{1, "reached"}));
     auto snapshot = store.update("Song", ideaOnly());
@@ -95,7 +95,7 @@ TEST(VantorelLifecycleStore, NamesDifferingInCaseOrBlanksShareARecord) {
     VantorelLifecycleStore store;
     store.update("My Track", ideaOnly());
     auto snapshot = store.update(" my track \n", ideaOnly());
-    EXPECT_EQ(store.file().projects.size(), 1u);
+    EXPECT_EQ(store.contents().projects.size(), 1u);
     EXPECT_EQ(snapshot.project, " my track \n") << "the snapshot keeps the name as given";
     EXPECT_EQ(snapshot.timeline.size(), 1u);
 }
@@ -105,11 +105,11 @@ TEST(VantorelLifecycleStore, UnchangedResultsAreNotWrittenAgain) {
     VantorelLifecycleStore store;
     store.update("Loop", ideaOnly());
     // Mark the file so that any rewrite shows.
-    std::string marked = testing::readText(store.url()) + " ";
-    testing::writeText(store.url(), marked);
+    std::string marked = testing::readText(store.file()) + " ";
+    testing::writeText(store.file(), marked);
     store.update("Loop", ideaOnly());
     store.update("Loop", ideaOnly());
-    EXPECT_EQ(testing::readText(store.url()), marked);
+    EXPECT_EQ(testing::readText(store.file()), marked);
 }
 
 TEST(VantorelLifecycleStore, AnUndecodableFileStartsEmptyAndIsReplaced) {
@@ -117,19 +117,19 @@ TEST(VantorelLifecycleStore, AnUndecodableFileStartsEmptyAndIsReplaced) {
     VantorelLifecycleStore first;
     first.update("A", ideaOnly());
     first.update("B", ideaOnly());
-    json file = json::parse(testing::readText(first.url()));
+    json file = json::parse(testing::readText(first.file()));
     file["projects"]["b"].erase("updatedAt");
-    testing::writeText(first.url(), file.dump());
+    testing::writeText(first.file(), file.dump());
 
     VantorelLifecycleStore reloaded;
-    EXPECT_TRUE(reloaded.file().projects.empty()) << "one broken record drops the whole file";
+    EXPECT_TRUE(reloaded.contents().projects.empty()) << "one broken record drops the whole file";
     reloaded.update("C", json::object());
-    json replaced = json::parse(testing::readText(reloaded.url()));
+    json replaced = json::parse(testing::readText(reloaded.file()));
     EXPECT_EQ(replaced["projects"].size(), 1u);
     EXPECT_TRUE(replaced["projects"].contains("c"));
 
-    testing::writeText(first.url(), "{not json");
-    EXPECT_TRUE(VantorelLifecycleStore().file().projects.empty());
+    testing::writeText(first.file(), "{not json");
+    EXPECT_TRUE(VantorelLifecycleStore().contents().projects.empty());
 }
 
 TEST(VantorelLifecycleStore, ReloadsWhatItSaved) {
@@ -137,9 +137,9 @@ TEST(VantorelLifecycleStore, ReloadsWhatItSaved) {
     VantorelLifecycleStore store;
     store.update("Song", upToArrangement());
     VantorelLifecycleStore reloaded;
-    ASSERT_EQ(reloaded.file().projects.size(), 1u);
-    const auto& a = store.file().projects.at("song");
-    const auto& b = reloaded.file().projects.at("song");
+    ASSERT_EQ(reloaded.contents().projects.size(), 1u);
+    const auto& a = store.contents().projects.at("song");
+    const auto& b = reloaded.contents().projects.at("song");
     EXPECT_EQ(b.reached, a.reached);
     EXPECT_EQ(b.events, a.events);
 }
@@ -150,7 +150,7 @@ TEST(VantorelLifecycleStore, WriteFailuresAreSwallowed) {
     VantorelLifecycleStore store(home.root() / "blocked");
     auto snapshot = store.update("Song", ideaOnly());
     EXPECT_EQ(snapshot.milestones[0].state, VantorelMilestoneState::reached);
-    EXPECT_EQ(store.file().projects.at("song").reached, (std::vector<int>{1})) << "memory stays updated";
+    EXPECT_EQ(store.contents().projects.at("song").reached, (std::vector<int>{1})) << "memory stays updated";
 }
 
 }  // namespace

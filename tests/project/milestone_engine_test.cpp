@@ -1,6 +1,6 @@
 #include "project/milestone_engine.h"
 
-#include "common/time.h"
+#include "common/iso8601.h"
 
 #include <gtest/gtest.h>
 

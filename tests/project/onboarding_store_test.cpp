@@ -32,7 +32,7 @@ TEST(VantorelOnboardingStore, SavesANormalisedProfile) {
     values["genre"] = std::string(100, 'g');
     values["references"] = "  Bicep, Rødhåd  ";
     store.saveProfile(values);
-    const auto& p = store.file().profile;
+    const auto& p = store.contents().profile;
     EXPECT_EQ(p.level, "avancé");
     EXPECT_EQ(p.targetFormat, "club");
     EXPECT_EQ(p.genre, std::string(80, 'g'));
@@ -44,14 +44,14 @@ TEST(VantorelOnboardingStore, SavesANormalisedProfile) {
     // The same answer written with a combining accent.
     values["level"] = "Avance\xCC\x81";
     store.saveProfile(values);
-    EXPECT_EQ(store.file().profile.level, "avancé");
+    EXPECT_EQ(store.contents().profile.level, "avancé");
 }
 
 TEST(VantorelOnboardingStore, RefusesIncompleteOrUnknownAnswersAndChangesNothing) {
     testing::TempHome home;
     VantorelOnboardingStore store;
     store.saveProfile(answers());
-    const std::string saved = testing::readText(store.url());
+    const std::string saved = testing::readText(store.file());
     struct Case {
         const char* key;
         json value;
@@ -65,8 +65,8 @@ TEST(VantorelOnboardingStore, RefusesIncompleteOrUnknownAnswersAndChangesNothing
         expectError([&] { store.saveProfile(values); }, VantorelOnboardingErrorCase::invalidProfile,
                     "Complète les cinq choix obligatoires du profil producteur.");
     }
-    EXPECT_EQ(store.file().profile.genre, "Techno mélodique");
-    EXPECT_EQ(testing::readText(store.url()), saved);
+    EXPECT_EQ(store.contents().profile.genre, "Techno mélodique");
+    EXPECT_EQ(testing::readText(store.file()), saved);
 }
 
 TEST(VantorelOnboardingStore, ProjectFlow) {
@@ -79,15 +79,15 @@ TEST(VantorelOnboardingStore, ProjectFlow) {
 
     store.markOrganized("My Track");
     store.complete(" my track ");
-    EXPECT_FALSE(store.file().projects.at("my track").completed) << "no validated stage yet";
+    EXPECT_FALSE(store.contents().projects.at("my track").completed) << "no validated stage yet";
     store.validateStage("MY TRACK", 6);
     store.complete("my track");
-    EXPECT_FALSE(store.file().projects.at("my track").completed) << "the profile is not complete";
+    EXPECT_FALSE(store.contents().projects.at("my track").completed) << "the profile is not complete";
 
     store.saveProfile(answers());
     store.complete("My Track");
-    ASSERT_EQ(store.file().projects.size(), 1u);
-    const auto& record = store.file().projects.at("my track");
+    ASSERT_EQ(store.contents().projects.size(), 1u);
+    const auto& record = store.contents().projects.at("my track");
     EXPECT_TRUE(record.completed);
     EXPECT_EQ(record.project, "My Track") << "the name as first seen";
     EXPECT_EQ(record.validatedStage, 6);
@@ -103,12 +103,12 @@ TEST(VantorelOnboardingStore, ProjectFlow) {
     EXPECT_FALSE(d["profile"].contains("updatedAt"));
 
     VantorelOnboardingStore reloaded;
-    EXPECT_TRUE(reloaded.file().projects.at("my track").completed);
-    EXPECT_EQ(reloaded.file().profile.answerStyle, "direct");
+    EXPECT_TRUE(reloaded.contents().projects.at("my track").completed);
+    EXPECT_EQ(reloaded.contents().profile.answerStyle, "direct");
 
     reloaded.reset();
-    EXPECT_TRUE(reloaded.file().projects.empty());
-    EXPECT_FALSE(reloaded.file().profile.isComplete());
+    EXPECT_TRUE(reloaded.contents().projects.empty());
+    EXPECT_FALSE(reloaded.contents().profile.isComplete());
     EXPECT_EQ(reloaded.dictionary("My Track", std::nullopt)["completed"], false);
 }
 
@@ -116,14 +116,14 @@ TEST(VantorelOnboardingStore, DictionaryOfAnUnknownProjectStoresNothing) {
     testing::TempHome home;
     VantorelOnboardingStore store;
     store.markOrganized("Other");
-    const std::string before = testing::readText(store.url());
+    const std::string before = testing::readText(store.file());
     json d = store.dictionary("Unknown", std::nullopt);
     EXPECT_EQ(d["organized"], false);
     EXPECT_TRUE(d["validatedStage"].is_null());
     EXPECT_TRUE(d["detectedStage"].is_null());
     EXPECT_EQ(d["completed"], false);
-    EXPECT_EQ(store.file().projects.count("unknown"), 0u);
-    EXPECT_EQ(testing::readText(store.url()), before);
+    EXPECT_EQ(store.contents().projects.count("unknown"), 0u);
+    EXPECT_EQ(testing::readText(store.file()), before);
 }
 
 TEST(VantorelOnboardingStore, LongNamesAndBadFiles) {
@@ -131,12 +131,12 @@ TEST(VantorelOnboardingStore, LongNamesAndBadFiles) {
     {
         VantorelOnboardingStore store;
         store.markOrganized(std::string(250, 'n'));
-        EXPECT_EQ(store.file().projects.begin()->second.project, std::string(200, 'n'));
+        EXPECT_EQ(store.contents().projects.begin()->second.project, std::string(200, 'n'));
     }
     testing::writeText(home.appData() / "producer-onboarding.json", "{\"profile\": {}, \"projects\": {}}");
     VantorelOnboardingStore broken;
-    EXPECT_TRUE(broken.file().projects.empty());
-    EXPECT_EQ(broken.file().profile.level, "");
+    EXPECT_TRUE(broken.contents().projects.empty());
+    EXPECT_EQ(broken.contents().profile.level, "");
 }
 
 }  // namespace

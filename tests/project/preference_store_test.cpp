@@ -45,7 +45,7 @@ TEST(VantorelPreferenceStore, KeepsTheNewest500Signals) {
     ASSERT_EQ(profile.signals.size(), 500u);
     EXPECT_EQ(profile.signals.front().id, "signal-1") << "the oldest was dropped";
     EXPECT_EQ(profile.signals.back().id, newest.id);
-    json file = json::parse(testing::readText(store.url()));
+    json file = json::parse(testing::readText(store.file()));
     EXPECT_EQ(file["signals"].size(), 500u);
     EXPECT_EQ(file["signals"][499]["actionType"], "tempo");
 }
@@ -63,7 +63,7 @@ TEST(VantorelPreferenceStore, CutsTextsAndLeavesOutAbsentFields) {
     for (int i = 0; i < 80; ++i) expected += "é";
     EXPECT_EQ(refused.reason, expected);
 
-    json file = json::parse(testing::readText(store.url()));
+    json file = json::parse(testing::readText(store.file()));
     EXPECT_FALSE(file["signals"][0].contains("projectStage"));
     EXPECT_FALSE(file["signals"][0].contains("reason"));
     EXPECT_EQ(file["signals"][1]["projectStage"], 1);
@@ -83,18 +83,18 @@ TEST(VantorelPreferenceStore, ReloadsClearsAndToleratesBadFiles) {
 
     reloaded.clear();
     EXPECT_TRUE(reloaded.snapshot().signals.empty());
-    EXPECT_FALSE(std::filesystem::exists(reloaded.url()));
+    EXPECT_FALSE(std::filesystem::exists(reloaded.file()));
     reloaded.clear();  // no file is no error
 
     for (const char* content : {"[]", "{\"signals\": [{\"id\": \"x\"}], \"updatedAt\": \"2026-01-01T00:00:00Z\"}",
                                 "{\"signals\": [{\"id\": \"x\", \"actionType\": \"a\", \"outcome\": \"maybe\", "
                                 "\"timestamp\": \"2026-01-01T00:00:00Z\"}], \"updatedAt\": \"2026-01-01T00:00:00Z\"}"}) {
         SCOPED_TRACE(content);
-        testing::writeText(reloaded.url(), content);
+        testing::writeText(reloaded.file(), content);
         VantorelPreferenceStore store;
         EXPECT_TRUE(store.snapshot().signals.empty());
         store.record("organize", std::nullopt, Outcome::accepted);
-        EXPECT_EQ(json::parse(testing::readText(store.url()))["signals"].size(), 1u) << "overwritten";
+        EXPECT_EQ(json::parse(testing::readText(store.file()))["signals"].size(), 1u) << "overwritten";
     }
 }
 

@@ -1,4 +1,4 @@
-#include "common/time.h"
+#include "common/iso8601.h"
 
 #include <cstdio>
 #include <ctime>
