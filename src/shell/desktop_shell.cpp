@@ -1,6 +1,7 @@
 #include "shell/desktop_shell.h"
 
 #include "app/proc_applications.h"
+#include "bridge/readable.h"
 #include "common/files.h"
 #include "shell/autostart.h"
 #include "shell/panel.h"

@@ -244,18 +244,7 @@ void Panel::addResizeBorder(GdkWindowEdge edge, GtkAlign halign, GtkAlign valign
     gtk_widget_set_size_request(border, width, height);
     gtk_widget_add_events(border, GDK_BUTTON_PRESS_MASK | GDK_ENTER_NOTIFY_MASK);
     g_object_set_data(G_OBJECT(border), "edge", GINT_TO_POINTER(static_cast<int>(edge)));
-    g_signal_connect(border, "enter-notify-event", G_CALLBACK(+[](GtkWidget* widget, GdkEventCrossing* event, gpointer) -> gboolean {
-                         static const char* names[] = {"nw-resize", "n-resize", "ne-resize", "w-resize",
-                                                       "e-resize",  "sw-resize", "s-resize", "se-resize"};
-                         int edge = GPOINTER_TO_INT(g_object_get_data(G_OBJECT(widget), "edge"));
-                         GdkCursor* cursor = gdk_cursor_new_from_name(gtk_widget_get_display(widget), names[edge]);
-                         if (cursor) {
-                             gdk_window_set_cursor(event->window, cursor);
-                             g_object_unref(cursor);
-                         }
-                         return FALSE;
-                     }),
-                     nullptr);
+    g_signal_connect(border, "enter-notify-event", G_CALLBACK(&Panel::enterResizeBorder), nullptr);
     g_signal_connect(border, "button-press-event", G_CALLBACK(+[](GtkWidget* widget, GdkEventButton* event, gpointer) -> gboolean {
                          if (event->button != GDK_BUTTON_PRIMARY || event->type != GDK_BUTTON_PRESS) return FALSE;
                          auto edge = static_cast<GdkWindowEdge>(GPOINTER_TO_INT(g_object_get_data(G_OBJECT(widget), "edge")));
@@ -266,6 +255,17 @@ void Panel::addResizeBorder(GdkWindowEdge edge, GtkAlign halign, GtkAlign valign
                      }),
                      nullptr);
     gtk_overlay_add_overlay(GTK_OVERLAY(overlay_), border);
+}
+
+gboolean Panel::enterResizeBorder(GtkWidget* widget, GdkEventCrossing* event, gpointer) {
+    static const char* const names[] = {"nw-resize", "n-resize", "ne-resize", "w-resize",
+                                        "e-resize",  "sw-resize", "s-resize", "se-resize"};
+    const int edge = GPOINTER_TO_INT(g_object_get_data(G_OBJECT(widget), "edge"));
+    if (GdkCursor* cursor = gdk_cursor_new_from_name(gtk_widget_get_display(widget), names[edge])) {
+        gdk_window_set_cursor(event->window, cursor);
+        g_object_unref(cursor);
+    }
+    return FALSE;
 }
 
 void Panel::applySizeHints() {

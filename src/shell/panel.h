@@ -59,6 +59,7 @@ private:
     void applySizeHints();
     void addResizeBorder(GdkWindowEdge edge, GtkAlign halign, GtkAlign valign, int width, int height);
 
+    static gboolean enterResizeBorder(GtkWidget* widget, GdkEventCrossing* event, gpointer);
     static void serveScheme(WebKitURISchemeRequest* request, gpointer self);
 
     std::filesystem::path webRoot_;
