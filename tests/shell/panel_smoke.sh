@@ -1,0 +1,96 @@
+#!/usr/bin/env bash
+# The panel under a virtual 1440×900 display with a window manager and a
+# session bus: window type and state, placement, compact mode, hiding when
+# another program is activated, coming back on relaunch, the drag strip, a
+# crashed web process, a clean stop, and nothing on stderr.
+set -uo pipefail
+here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+build="$(cd "${1:?build folder}" && pwd)"
+source "$here/desktop_session.sh"
+
+if [[ "${2:-}" != "--inside" ]]; then
+    if ! desktop_session_tools_present; then
+        # Outside CI a machine without a virtual display skips; CI must run it.
+        [[ -n "${CI:-}" ]] && { echo "panel smoke: xvfb-run, openbox, dbus-run-session, xdotool or xprop missing"; exit 1; }
+        echo "panel smoke: skipped (no virtual display tools)"
+        exit 77
+    fi
+    exec xvfb-run -a -s "-screen 0 1440x900x24" dbus-run-session -- "$0" "$build" --inside
+fi
+
+# GTK and WebKit keep allocations until exit by design; only our own
+# behaviour is under test here.
+export ASAN_OPTIONS="detect_leaks=0"
+failures=0
+check() {
+    local label="$1"; shift
+    if "$@"; then echo "ok   $label"; else echo "FAIL $label"; failures=$((failures + 1)); fi
+}
+trap desktop_session_stop EXIT
+desktop_session_start "$build"
+desktop_session_launch
+if ! desktop_session_wait_ready 1; then
+    echo "FAIL the page never said ready"; cat "$session_home/app.err"; exit 1
+fi
+panel="$(desktop_session_panel)"
+[[ -n "$panel" ]] || { echo "FAIL no panel window"; exit 1; }
+sleep 0.5
+
+props="$(xprop -id "$panel" _NET_WM_WINDOW_TYPE _NET_WM_STATE _NET_WM_DESKTOP)"
+check "utility window" grep -q '_NET_WM_WINDOW_TYPE_UTILITY' <<< "$props"
+check "kept above" grep -q '_NET_WM_STATE_ABOVE' <<< "$props"
+check "not in the task bar" grep -q '_NET_WM_STATE_SKIP_TASKBAR' <<< "$props"
+check "not in the pager" grep -q '_NET_WM_STATE_SKIP_PAGER' <<< "$props"
+check "on every workspace" grep -qE '_NET_WM_STATE_STICKY|_NET_WM_DESKTOP\(CARDINAL\) = 4294967295' <<< "$props"
+check "438×720 at (978, 24)" test "$(desktop_session_geometry "$panel")" = "978 24 438 720"
+
+# The page's compact button sits in the strip's right-hand controls.
+xdotool mousemove $((978 + 438 - 62)) $((24 + 32)) click 1
+for _ in $(seq 30); do [[ "$(desktop_session_geometry "$panel")" == "1026 24 390 440" ]] && break; sleep 0.1; done
+check "compact 390×440, same top-right corner" test "$(desktop_session_geometry "$panel")" = "1026 24 390 440"
+xdotool mousemove $((1026 + 390 - 62)) $((24 + 32)) click 1
+for _ in $(seq 30); do [[ "$(desktop_session_geometry "$panel")" == "978 24 438 720" ]] && break; sleep 0.1; done
+check "back from compact" test "$(desktop_session_geometry "$panel")" = "978 24 438 720"
+
+# The drag strip moves the window; the page below it does not.
+xdotool mousemove $((978 + 200)) $((24 + 30)) mousedown 1 mousemove $((978 + 220)) $((24 + 60)) \
+    mousemove $((978 + 250)) $((24 + 130)) mouseup 1
+sleep 0.5
+read -r x y _ _ <<< "$(desktop_session_geometry "$panel")"
+check "strip drag moves the panel" test "$x,$y" = "1028,124"
+xdotool mousemove $((x + 200)) $((y + 400)) mousedown 1 mousemove $((x + 150)) $((y + 450)) mouseup 1
+sleep 0.5
+read -r x2 y2 _ _ <<< "$(desktop_session_geometry "$panel")"
+check "dragging the page does not" test "$x2,$y2" = "$x,$y"
+
+# Another program activated hides the panel; launching vantorel again shows it.
+"$session_helper" window "Autre programme" &
+other=$!
+session_pids+=($other)
+for _ in $(seq 50); do desktop_session_mapped "$panel" || break; sleep 0.1; done
+check "hidden when another window is activated" bash -c "! xwininfo -id $panel | grep -q IsViewable"
+"$session_app" > "$session_home/relaunch.out" 2> "$session_home/relaunch.err"
+check "relaunch exits 0" test $? -eq 0
+for _ in $(seq 50); do desktop_session_mapped "$panel" && break; sleep 0.1; done
+check "relaunch shows the panel" desktop_session_mapped "$panel"
+kill "$other" 2> /dev/null
+
+# A crashed web process is replaced and the page announces itself again.
+web="$(pgrep -P "$session_app_pid" -f WebKitWebProcess | head -n1)"
+if [[ -n "$web" ]]; then
+    kill -KILL "$web"
+    check "page ready again after its process died" desktop_session_wait_ready 2 30
+else
+    check "web process found" false
+fi
+
+started=$(date +%s%N)
+kill -TERM "$session_app_pid"
+wait "$session_app_pid"
+status=$?
+elapsed=$(( ($(date +%s%N) - started) / 1000000 ))
+check "SIGTERM ends with status 0" test "$status" -eq 0
+check "stopped within 1 s (${elapsed} ms)" test "$elapsed" -le 1000
+check "nothing on stderr" test ! -s "$session_home/app.err"
+[[ -s "$session_home/app.err" ]] && head -20 "$session_home/app.err"
+exit $((failures > 0))
