@@ -1,7 +1,6 @@
 #include "shell/desktop_shell.h"
 
 #include "app/proc_applications.h"
-#include "bridge/readable.h"
 #include "common/files.h"
 #include "shell/autostart.h"
 #include "shell/panel.h"
@@ -84,20 +83,10 @@ void DesktopShell::setCompact(bool compact) {
 
 LoginItemStatus DesktopShell::loginItem() { return {autostart::isEnabled(executable_), false}; }
 
-void DesktopShell::setLaunchAtLogin(bool enabled) {
+bool DesktopShell::registerLoginItem(bool enabled) {
     const bool written = autostart::setEnabled(executable_, enabled);
-    const bool now = autostart::isEnabled(executable_);
-    if (tray_) tray_->setLaunchAtLoginChecked(now);
-    if (!app_) return;
-    if (written) {
-        app_->sendSetupStatus(enabled ? "Vantorel se lancera à l’ouverture de session." : "Lancement automatique désactivé.",
-                              false);
-    } else {
-        app_->sendSetupStatus(
-            "Le lancement automatique n’a pas pu être enregistré : le dossier de démarrage automatique de la session "
-            "n’est pas modifiable.",
-            true);
-    }
+    if (tray_) tray_->setLaunchAtLoginChecked(autostart::isEnabled(executable_));
+    return written;
 }
 
 void DesktopShell::openLoginSettings() {
@@ -109,50 +98,6 @@ void DesktopShell::openLoginSettings() {
         g_app_info_launch_default_for_uri(uri, nullptr, nullptr);
         g_free(uri);
     }
-}
-
-void DesktopShell::installBridge() {
-    if (!app_) return;
-    AppDelegate* app = app_;
-    auto installer = app->settings().installer;
-    app->offLoop<BridgeInstallationStatus>(
-        Lane::quick, [installer] { return installer.install(); },
-        [app](Outcome<BridgeInstallationStatus> outcome) {
-            try {
-                const auto status = outcome.get();
-                app->sendSetupStatus("Bridge installé dans Ableton.", false);
-                app->send("installationResult", {{"ok", true},
-                                                  {"destinationPath", status.destinationPath},
-                                                  {"abletonRunning", app->isAbletonRunning()}});
-                app->connectBridge();
-            } catch (const std::exception& error) {
-                const std::string message = readable(error);
-                app->sendSetupStatus(message, true);
-                app->send("installationResult", {{"ok", false}, {"message", message}});
-            }
-        });
-}
-
-void DesktopShell::connectAgent(VantorelAgent agent) {
-    if (!app_) return;
-    AppDelegate* app = app_;
-    app->send("agentConnectionResult", {{"ok", true},
-                                        {"pending", true},
-                                        {"agent", std::string(rawName(agent))},
-                                        {"message", "Connexion à " + std::string(displayName(agent)) + "…"}});
-    auto connector = app->settings().agents;
-    app->offLoop<std::string>(
-        Lane::work, [connector, agent] { return connector.connect(agent); },
-        [app, agent](Outcome<std::string> outcome) {
-            try {
-                app->send("agentConnectionResult",
-                          {{"ok", true}, {"agent", std::string(rawName(agent))}, {"message", outcome.get()}});
-            } catch (const std::exception& error) {
-                app->send("agentConnectionResult",
-                          {{"ok", false}, {"agent", std::string(rawName(agent))}, {"message", readable(error)}});
-            }
-            app->sendSetupStatus();
-        });
 }
 
 void DesktopShell::chooseFolder(std::function<void(std::optional<std::filesystem::path>)> chosen) {

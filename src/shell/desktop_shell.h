@@ -42,10 +42,8 @@ public:
     void minimize() override;
     void setCompact(bool compact) override;
     LoginItemStatus loginItem() override;
-    void setLaunchAtLogin(bool enabled) override;
+    bool registerLoginItem(bool enabled) override;
     void openLoginSettings() override;
-    void installBridge() override;
-    void connectAgent(VantorelAgent agent) override;
     void chooseFolder(std::function<void(std::optional<std::filesystem::path>)> chosen) override;
     bool openDocument(const std::filesystem::path& file) override;
 

@@ -160,7 +160,7 @@ int run(int argc, char** argv) {
         tray = shell::Tray::create(
             {
                 .showPanel = [&desktop] { desktop.showPanelFromMenu(); },
-                .setLaunchAtLogin = [&desktop](bool enabled) { desktop.setLaunchAtLogin(enabled); },
+                .setLaunchAtLogin = [&app](bool enabled) { app->setLaunchAtLogin(enabled); },
                 .configureAgent =
                     [&desktop, &app] {
                         desktop.showPanelFromMenu();
@@ -168,9 +168,9 @@ int run(int argc, char** argv) {
                         app->sendSetupStatus();
                     },
                 .installBridge =
-                    [&desktop] {
+                    [&desktop, &app] {
                         desktop.showPanelFromMenu();
-                        desktop.installBridge();
+                        app->installBridge();
                     },
                 .quit = quit,
             },
