@@ -13,7 +13,9 @@
 
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <cerrno>
+#include <cstdlib>
 #include <system_error>
 
 namespace vantorel {
@@ -115,8 +117,64 @@ std::string base64URLUnpadded(const unsigned char* bytes, std::size_t count) {
 
 }  // namespace
 
+namespace {
+
+fs::path defaultRemoteScripts() {
+    if (auto library = BridgeInstaller::wineUserLibrary()) return *library / "Remote Scripts";
+    return paths::remoteScripts();
+}
+
+}  // namespace
+
 BridgeInstaller::BridgeInstaller()
-    : BridgeInstaller(resources::folder() / bridgeFolder, paths::remoteScripts(), paths::appData()) {}
+    : BridgeInstaller(resources::folder() / bridgeFolder, defaultRemoteScripts(), paths::appData()) {}
+
+std::optional<fs::path> BridgeInstaller::wineUserLibrary() {
+    const char* variable = std::getenv("WINEPREFIX");
+    const fs::path prefix = variable != nullptr && variable[0] != '\0' ? fs::path(variable) : paths::home() / ".wine";
+    std::error_code error;
+    std::vector<fs::path> users;
+    for (fs::directory_iterator it(prefix / "drive_c" / "users", error), end; !error && it != end;
+         it.increment(error)) {
+        users.push_back(it->path());
+    }
+    std::sort(users.begin(), users.end());
+    for (const fs::path& user : users) {
+        for (const char* documents : {"Documents", "My Documents"}) {
+            fs::path library = user / documents / "Ableton" / "User Library";
+            if (fs::is_directory(library, error)) return library;
+        }
+    }
+    return std::nullopt;
+}
+
+std::optional<fs::path> BridgeInstaller::winePrefixOf(const fs::path& folder) {
+    std::error_code error;
+    for (fs::path at = fs::absolute(folder, error); !at.empty(); at = at.parent_path()) {
+        if (fs::is_directory(at / "dosdevices", error) && fs::is_directory(at / "drive_c", error)) return at;
+        if (at == at.root_path()) break;
+    }
+    return std::nullopt;
+}
+
+nlohmann::json BridgeInstaller::wineDrives(const fs::path& prefix) {
+    nlohmann::json drives = nlohmann::json::object();
+    std::error_code error;
+    const fs::path devices = prefix / "dosdevices";
+    for (fs::directory_iterator it(devices, error), end; !error && it != end; it.increment(error)) {
+        const std::string name = it->path().filename().string();
+        // "c:" is a drive; "c::" is the raw device under it.
+        if (name.size() != 2 || name[1] != ':' || !std::isalpha(static_cast<unsigned char>(name[0]))) continue;
+        std::error_code linkError;
+        fs::path target = fs::read_symlink(it->path(), linkError);
+        if (linkError) continue;
+        if (target.is_relative()) target = devices / target;
+        fs::path resolved = fs::weakly_canonical(target, linkError);
+        if (linkError) continue;
+        drives[std::string(1, char(std::tolower(static_cast<unsigned char>(name[0]))))] = resolved.string();
+    }
+    return drives;
+}
 
 BridgeInstaller::BridgeInstaller(fs::path bundledBridge, fs::path remoteScriptsRoot, fs::path applicationSupportRoot)
     : bundled_(std::move(bundledBridge)),
@@ -210,6 +268,9 @@ BridgeInstallationStatus BridgeInstaller::install() const {
     copyPackage(bundled_, staging.path());
     writeJSON({{"host", bridgeHost}, {"port", bridgePort}, {"auth_token", token}},
               staging.path() / "remote_config.json", 0600);
+    if (auto prefix = winePrefixOf(remoteScripts_)) {
+        writeJSON(wineDrives(*prefix), staging.path() / "wine_drives.json", 0644);
+    }
 
     std::optional<fs::path> backup;
     if (present(destination())) {

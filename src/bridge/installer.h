@@ -69,6 +69,16 @@ public:
     // std::system_error; see the header comment for what a failure leaves.
     BridgeInstallationStatus install() const;
 
+    // Live under Wine: the User Library inside the Wine prefix ($WINEPREFIX,
+    // else ~/.wine) when the prefix holds one (in Documents or My Documents of
+    // one of its users). The default Remote Scripts folder is then its own.
+    static std::optional<std::filesystem::path> wineUserLibrary();
+    // The Wine prefix a folder lies in (it has dosdevices and drive_c).
+    static std::optional<std::filesystem::path> winePrefixOf(const std::filesystem::path& folder);
+    // Drive letter → Linux folder, from the prefix's dosdevices links: the
+    // bridge maps the Windows paths Live reports so the app can open them.
+    static nlohmann::json wineDrives(const std::filesystem::path& prefix);
+
     static std::optional<std::string> bridgeVersion(const std::filesystem::path& folder);
     static std::optional<std::string> validToken(const std::filesystem::path& file);
     static std::string generateToken();

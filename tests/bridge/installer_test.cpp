@@ -8,7 +8,10 @@
 
 #include <sys/stat.h>
 
+#include <cstdlib>
 #include <filesystem>
+#include <optional>
+#include <string>
 #include <vector>
 
 namespace vantorel {
@@ -221,6 +224,46 @@ TEST_F(BridgeInstallerTest, FailedClientConfigurationRestoresThePreviousVersion)
     EXPECT_EQ(readJson(remoteScripts / "VantorelBridge/remote_config.json")["auth_token"], token);
     EXPECT_EQ(remoteScriptEntries(), std::vector<std::string>{"VantorelBridge"});
     EXPECT_TRUE(backups().empty());
+}
+
+// Live under Wine reads the Remote Scripts of its prefix and reports Windows
+// paths: the installer finds the prefix's User Library and leaves the bridge
+// a map of the prefix's drives.
+TEST_F(BridgeInstallerTest, WinePrefixIsFoundAndItsDrivesAreMappedForTheBridge) {
+    const char* saved = std::getenv("WINEPREFIX");
+    const std::optional<std::string> previous = saved ? std::optional<std::string>(saved) : std::nullopt;
+    unsetenv("WINEPREFIX");
+    EXPECT_EQ(BridgeInstaller::wineUserLibrary(), std::nullopt);
+    installer.install();
+    EXPECT_FALSE(fs::exists(remoteScripts / "VantorelBridge/wine_drives.json")) << "no prefix, no drive map";
+
+    const fs::path prefix = home.root() / ".wine";
+    const fs::path library = prefix / "drive_c/users/lea/Documents/Ableton/User Library";
+    fs::create_directories(library);
+    fs::create_directories(prefix / "drive_c/users/Public");
+    fs::create_directories(prefix / "dosdevices");
+    fs::create_symlink("../drive_c", prefix / "dosdevices/c:");
+    fs::create_symlink("/", prefix / "dosdevices/z:");
+    fs::create_symlink("/dev/null", prefix / "dosdevices/c::");
+    ASSERT_EQ(BridgeInstaller::wineUserLibrary(), library);
+    EXPECT_EQ(BridgeInstaller().remoteScriptsRoot(), library / "Remote Scripts");
+
+    BridgeInstaller wine(bundled, library / "Remote Scripts", support);
+    wine.install();
+    EXPECT_EQ(readJson(library / "Remote Scripts/VantorelBridge/wine_drives.json"),
+              (nlohmann::json{{"c", fs::canonical(prefix / "drive_c").string()}, {"z", "/"}}));
+    EXPECT_EQ(BridgeInstaller::bridgeVersion(library / "Remote Scripts/VantorelBridge"), "0.18.0");
+
+    // $WINEPREFIX wins over ~/.wine, and "My Documents" counts too.
+    const fs::path other = home.root() / "games/live-prefix";
+    fs::create_directories(other / "drive_c/users/lea/My Documents/Ableton/User Library");
+    setenv("WINEPREFIX", other.c_str(), 1);
+    EXPECT_EQ(BridgeInstaller::wineUserLibrary(), other / "drive_c/users/lea/My Documents/Ableton/User Library");
+    if (previous) {
+        setenv("WINEPREFIX", previous->c_str(), 1);
+    } else {
+        unsetenv("WINEPREFIX");
+    }
 }
 
 }  // namespace
