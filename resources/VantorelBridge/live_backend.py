@@ -514,14 +514,11 @@ class LiveBackend(object):
             path = self._file_path(clip.file_path)
             if not path or not os.path.isfile(path):
                 raise refusal("file_missing", name=clip.name)
-            # Warped clips play the file at its own tempo; the loop range is
-            # in beats of the set, read as seconds at the set's tempo.
-            seconds_per_beat = 60.0 / self.song.tempo
+            start, end = self._file_seconds(clip)
             result.update({"kind": "audio", "filePath": path,
                            "transposeSemitones": clip.pitch_coarse + clip.pitch_fine / 100.0,
-                           "analysisRange": {"startSeconds": round(clip.loop_start * seconds_per_beat, 6),
-                                             "durationSeconds": round((clip.loop_end - clip.loop_start)
-                                                                      * seconds_per_beat, 6)}})
+                           "analysisRange": {"startSeconds": round(start, 6),
+                                             "durationSeconds": round(max(0.0, end - start), 6)}})
         else:
             weights = [0.0] * 12
             for note in self._notes(clip):
@@ -530,6 +527,19 @@ class LiveBackend(object):
             result.update({"kind": "midi", "pitchClasses": [round(weight, 6) for weight in weights],
                            "transposeSemitones": 0.0, "noteCount": len(self._notes(clip))})
         return result
+
+    def _file_seconds(self, clip):
+        """The loop of an audio clip as seconds of its file. Unwarped clips
+        count their markers in seconds already; warped ones in beats, which
+        the clip's warp markers turn into samples when Live offers it."""
+        if not clip.warping:
+            return clip.loop_start, clip.loop_end
+        if hasattr(clip, "beat_to_sample_time") and getattr(clip, "sample_rate", 0):
+            rate = float(clip.sample_rate)
+            return (clip.beat_to_sample_time(clip.loop_start) / rate,
+                    clip.beat_to_sample_time(clip.loop_end) / rate)
+        seconds_per_beat = 60.0 / self.song.tempo
+        return clip.loop_start * seconds_per_beat, clip.loop_end * seconds_per_beat
 
     # -- changes --------------------------------------------------------------------
 

@@ -169,6 +169,11 @@ def test_club_arrangement_with_named_locators_refused_while_playing_and_undone(a
 
 def test_master_capture_records_on_a_temporary_track_that_cleanup_removes(any_bridge):
     bridge = any_bridge
+    # Real time: the recording outlasts the requests below on a loaded machine.
+    if bridge.fake is not None:
+        bridge.fake.song._speed = 1.0
+    else:
+        bridge.backend.capture_speed = 1.0
     before = bridge.revision
     started = bridge.change("/v1/master-capture/start", bars=1, startTime=0)
     job = {"jobId": started["jobId"], "confirm": True}

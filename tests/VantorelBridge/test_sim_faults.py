@@ -50,7 +50,7 @@ def test_malformed_injections_are_refused_and_queue_nothing(bridge, body, field)
 
 
 def test_a_delayed_path_answers_late_without_holding_up_the_others(bridge):
-    bridge.post("/v1/sim/delay", {"path": "/v1/context", "seconds": 0.8, "times": 1})
+    bridge.post("/v1/sim/delay", {"path": "/v1/context", "seconds": 1.5, "times": 1})
     finished = {}
 
     def slow():
@@ -61,14 +61,13 @@ def test_a_delayed_path_answers_late_without_holding_up_the_others(bridge):
     thread = threading.Thread(target=slow)
     thread.start()
     time.sleep(0.1)
-    began = time.monotonic()
     bridge.get("/v1/session")
-    assert time.monotonic() - began < 0.5 and "context" not in finished
+    assert "context" not in finished, "the session answered while the context waited"
     thread.join(5)
-    assert finished["context"] >= 0.8
+    assert finished["context"] >= 1.5
     began = time.monotonic()
     bridge.get("/v1/context")
-    assert time.monotonic() - began < 0.5, "times 1 delays one request only"
+    assert time.monotonic() - began < 1.5, "times 1 delays one request only"
 
 
 def test_loading_another_set_switches_project_moves_the_revision_and_forgets_undo(bridge):
