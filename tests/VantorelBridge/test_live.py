@@ -143,7 +143,9 @@ def test_disconnect_fails_waiting_requests_and_a_new_surface_takes_the_port(star
     replies = []
     thread = threading.Thread(target=lambda: replies.append(bridge.request("GET", "/v1/session")))
     thread.start()
-    time.sleep(0.2)
+    deadline = time.monotonic() + 5
+    while not bridge.fake.surface._executor._queue and time.monotonic() < deadline:
+        time.sleep(0.01)
     started = time.monotonic()
     bridge.fake.on_main(bridge.fake.surface.disconnect)
     assert time.monotonic() - started < 2
