@@ -736,15 +736,15 @@ class LiveBackend(object):
             if start < other.end_time - 1e-9 and other.start_time < start + length - 1e-9:
                 raise refusal("clip_overlap", track=index + 1, name=other.name,
                               start=_number_text(other.start_time), end=_number_text(other.end_time))
-        if not hasattr(track, "create_midi_clip"):
-            raise refusal("not_supported_by_live", feature="Créer un clip MIDI dans l’Arrangement",
-                          needed="12.1.10", version=self.live_version())
         clip_name = name or "%s %d" % (track.name, len(list(track.arrangement_clips)) + 1)
         new_notes = sorted((Note.from_request(note) for note in notes), key=lambda note: (note.start, note.pitch))
         previous = (song.view.selected_track, song.view.detail_clip)
 
         def apply():
-            clip = track.create_midi_clip(start, length)
+            if hasattr(track, "create_midi_clip"):
+                clip = track.create_midi_clip(start, length)
+            else:
+                clip = self._midi_clip_through_session(track, start, length)
             clip.name = clip_name
             if new_notes:
                 clip.add_new_notes(self._specifications(new_notes))
@@ -767,6 +767,25 @@ class LiveBackend(object):
             else "%s temps" % _number_text(length), _number_text(start / bar + 1), len(new_notes))
         return Change(summary, {"trackIndex": index, "clipName": clip_name, "startTime": start, "length": length,
                                 "noteCount": len(new_notes)}, self._in_undo_step(undo))
+
+    def _midi_clip_through_session(self, track, start, length):
+        """Before Live 12.1.10 a script cannot create an Arrangement clip: the
+        clip is made in a free slot (or one of a temporary scene), copied to
+        the Arrangement, and the slot emptied again, all in one undo step."""
+        song = self.song
+        slots = list(track.clip_slots)
+        free = next((slot for slot in slots if not slot.has_clip), None)
+        temporary = None
+        if free is None:
+            song.create_scene(-1)
+            temporary = len(song.scenes) - 1
+            free = track.clip_slots[temporary]
+        free.create_clip(length)
+        track.duplicate_clip_to_arrangement(free.clip, start)
+        free.delete_clip()
+        if temporary is not None:
+            song.delete_scene(temporary)
+        return next(clip for clip in track.arrangement_clips if abs(clip.start_time - start) < 1e-6)
 
     def _open_clip(self, index, need_notes=False):
         track = self._track(index)

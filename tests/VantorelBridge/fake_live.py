@@ -239,6 +239,21 @@ class ClipSlot(Lom):
         self._set("clip", clip)
         self._track = track
 
+    def create_clip(self, length):
+        self._world.check()
+        if self.clip is not None:
+            raise RuntimeError("Clip slot is not empty")
+        clip = Clip(self._world, model.Clip("midi", "", length))
+        self._set("clip", clip)
+        self._world.record(lambda: self._set("clip", None))
+        return clip
+
+    def delete_clip(self):
+        self._world.check()
+        old = self.clip
+        self._set("clip", None)
+        self._world.record(lambda: self._set("clip", old))
+
     def fire(self, record_length=None, launch_quantization=None):
         """Records the master into a new clip when the track is armed and
         routed from Resampling and the transport plays."""
@@ -480,6 +495,44 @@ class Song(Lom):
 
     def create_audio_track(self, index=-1):
         return self._create("audio", index)
+
+    def create_scene(self, index=-1):
+        self._world.check()
+        position = len(self.scenes) if index == -1 else index
+        old_scenes = self.scenes
+        self._set("scenes", old_scenes[:position] + (Scene(self._world, ""),) + old_scenes[position:])
+        changed = []
+        for track in self._tracks:
+            if hasattr(track, "clip_slots"):
+                slots = track.clip_slots
+                changed.append((track, slots))
+                track._set("clip_slots", slots[:position] + (ClipSlot(self._world, None, track),) + slots[position:])
+
+        def undo():
+            self._set("scenes", old_scenes)
+            for track, slots in changed:
+                track._set("clip_slots", slots)
+
+        self._world.record(undo)
+        return self.scenes[position]
+
+    def delete_scene(self, index):
+        self._world.check()
+        old_scenes = self.scenes
+        self._set("scenes", old_scenes[:index] + old_scenes[index + 1:])
+        changed = []
+        for track in self._tracks:
+            if hasattr(track, "clip_slots"):
+                slots = track.clip_slots
+                changed.append((track, slots))
+                track._set("clip_slots", slots[:index] + slots[index + 1:])
+
+        def undo():
+            self._set("scenes", old_scenes)
+            for track, slots in changed:
+                track._set("clip_slots", slots)
+
+        self._world.record(undo)
 
     def delete_track(self, index):
         self._world.check()

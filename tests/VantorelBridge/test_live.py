@@ -109,11 +109,25 @@ def test_older_lives_fall_back_or_say_what_they_lack(start_live_bridge, version,
     session = bridge.get("/v1/session")
     assert session["liveVersion"] == version and session["projectNameKnown"] is named
     assert session["project"] == ("Club Loop" if named else "Live Set sans nom")
-    status, code, message = bridge.refused("POST", "/v1/clips/midi", {
-        "trackIndex": 4, "startTime": 64, "length": 4, "notes": [], "confirm": True,
-        "expectedRevision": bridge.revision})
-    assert (status, code) == (501, "NOT_SUPPORTED_BY_LIVE")
-    assert "12.1.10" in message and version in message
+    status, code, message = bridge.refused("POST", "/v1/samples/import", {
+        "query": "kick", "startTime": 0, "confirm": True, "expectedRevision": bridge.revision})
+    assert (status, code) == (501, "NOT_SUPPORTED_BY_LIVE") if version == "11.3.20" else code != \
+        "NOT_SUPPORTED_BY_LIVE"
+    if version == "11.3.20":
+        assert "11.3.25" in message and version in message
+    # No Track.create_midi_clip before 12.1.10: made in a session slot, copied
+    # to the Arrangement, the slot left as it was, in one undo step.
+    slots = [track["clips"] for track in bridge.analysis()["tracks"]]
+    made = bridge.change("/v1/clips/midi", trackIndex=4, startTime=64, length=4,
+                         notes=[{"pitch": 41, "startTime": 0, "duration": 1}])
+    bass = bridge.track(4)
+    arranged = [clip for clip in bass["clipDetails"] if clip["view"] == "arrangement"]
+    assert [(clip["startTimeBeats"], clip["name"], clip["noteCount"]) for clip in arranged] == \
+        [(64, made["clipName"], 1)]
+    assert [track["clips"] for track in bridge.analysis()["tracks"]] == [n + (i == 4) for i, n in enumerate(slots)]
+    assert len(bridge.get("/v1/session")["scenes"]) == 2
+    bridge.fake.on_main(lambda: bridge.fake.song.undo())
+    assert bridge.track(4)["clips"] == slots[4]
     built = bridge.change("/v1/arrangement/build")
     assert built["locatorsCreated"] == 8 and built["locatorsNamed"] is False
 
