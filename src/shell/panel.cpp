@@ -306,6 +306,9 @@ void Panel::serveScheme(WebKitURISchemeRequest* request, gpointer data) {
     WebKitURISchemeResponse* response = webkit_uri_scheme_response_new(stream, static_cast<gint64>(contents->size()));
     webkit_uri_scheme_response_set_content_type(response, contentTypeOf(*file));
     SoupMessageHeaders* headers = soup_message_headers_new(SOUP_MESSAGE_HEADERS_RESPONSE);
+    // The headers given here replace the response's own, Content-Type
+    // included: without it nosniff makes WebKit refuse the stylesheet.
+    soup_message_headers_append(headers, "Content-Type", contentTypeOf(*file));
     soup_message_headers_append(headers, "Content-Security-Policy", kContentSecurityPolicy);
     soup_message_headers_append(headers, "X-Content-Type-Options", "nosniff");
     soup_message_headers_append(headers, "Cache-Control", "no-store");

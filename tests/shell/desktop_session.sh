@@ -69,8 +69,14 @@ desktop_session_wait_ready() {
     return 1
 }
 
-# The panel's window id, visible or not.
-desktop_session_panel() { xdotool search --name '^Vantorel$' 2> /dev/null | head -n1; }
+# The panel's window id, visible or not: GTK's own hidden windows carry the
+# same name, only the panel is a utility window.
+desktop_session_panel() {
+    local w
+    for w in $(xdotool search --name '^Vantorel$' 2> /dev/null); do
+        xprop -id "$w" _NET_WM_WINDOW_TYPE 2> /dev/null | grep -q UTILITY && { echo "$w"; return; }
+    done
+}
 
 # "X Y WIDTH HEIGHT" of a window, frame excluded.
 desktop_session_geometry() {
