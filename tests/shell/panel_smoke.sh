@@ -48,18 +48,33 @@ check "438×720 at (978, 24)" test "$(desktop_session_geometry "$panel")" = "978
 xdotool mousemove $((978 + 438 - 62)) $((24 + 32)) click 1
 for _ in $(seq 30); do [[ "$(desktop_session_geometry "$panel")" == "1026 24 390 440" ]] && break; sleep 0.1; done
 check "compact 390×440, same top-right corner" test "$(desktop_session_geometry "$panel")" = "1026 24 390 440"
-xdotool mousemove $((1026 + 390 - 62)) $((24 + 32)) click 1
+# The window shrank under a still pointer: move away and back so the page
+# sees the pointer over its button.
+xdotool mousemove 200 600
+sleep 0.3
+xdotool mousemove $((1026 + 390 - 62)) $((24 + 32))
+sleep 0.3
+xdotool click 1
 for _ in $(seq 30); do [[ "$(desktop_session_geometry "$panel")" == "978 24 438 720" ]] && break; sleep 0.1; done
 check "back from compact" test "$(desktop_session_geometry "$panel")" = "978 24 438 720"
 
-# The drag strip moves the window; the page below it does not.
-xdotool mousemove $((978 + 200)) $((24 + 30)) mousedown 1 mousemove $((978 + 220)) $((24 + 60)) \
-    mousemove $((978 + 250)) $((24 + 130)) mouseup 1
-sleep 0.5
+# The drag strip moves the window; the page below it does not. The window
+# manager follows a drag only through real pointer motion, step by step.
+drag() {
+    local from_x="$1" from_y="$2"
+    xdotool mousemove "$from_x" "$from_y"
+    sleep 0.2
+    xdotool mousedown 1
+    sleep 0.2
+    for _ in $(seq 10); do xdotool mousemove_relative 5 10; sleep 0.05; done
+    xdotool mouseup 1
+    sleep 0.5
+}
+read -r x0 y0 _ _ <<< "$(desktop_session_geometry "$panel")"
+drag $((x0 + 200)) $((y0 + 30))
 read -r x y _ _ <<< "$(desktop_session_geometry "$panel")"
-check "strip drag moves the panel" test "$x,$y" = "1028,124"
-xdotool mousemove $((x + 200)) $((y + 400)) mousedown 1 mousemove $((x + 150)) $((y + 450)) mouseup 1
-sleep 0.5
+check "strip drag moves the panel ($x0,$y0 to $x,$y)" test "$x,$y" = "$((x0 + 50)),$((y0 + 100))"
+drag $((x + 200)) $((y + 400))
 read -r x2 y2 _ _ <<< "$(desktop_session_geometry "$panel")"
 check "dragging the page does not" test "$x2,$y2" = "$x,$y"
 
