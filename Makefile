@@ -1,9 +1,10 @@
 # The two commands of the README, and the jobs behind them.
 #   make demo   installs, builds and runs the demo on the simulated Live Set
 #   make test   installs, builds with sanitizers and runs every test suite
+#   make test-agents  (opt-in) the agent runner against the real Codex and Claude Code
 JOBS ?= $(shell nproc)
 
-.PHONY: demo test bench fuzz deps release asan clean
+.PHONY: demo test test-agents bench fuzz deps release asan clean
 
 deps:
 	scripts/install-deps
@@ -21,6 +22,9 @@ demo: release
 
 test: asan
 	scripts/run-tests build/asan
+
+test-agents: asan
+	scripts/test-agents build/asan
 
 bench: deps
 	cmake -S . -B build/bench -DCMAKE_BUILD_TYPE=Release -DVANTOREL_TESTS=OFF -DVANTOREL_BENCH=ON

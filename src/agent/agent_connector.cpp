@@ -19,12 +19,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-bool isExecutableFile(const fs::path& candidate) {
-    struct stat info {};
-    if (::stat(candidate.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return false;
-    return ::access(candidate.c_str(), X_OK) == 0;
-}
-
 // The registration commands have no time limit of their own; a year stands
 // for "until it ends".
 constexpr std::chrono::milliseconds kNoLimit = std::chrono::hours(24 * 365);
@@ -62,6 +56,12 @@ std::optional<fs::path> AgentConnector::runningExecutable() {
     fs::path self = fs::read_symlink("/proc/self/exe", error);
     if (error || self.empty()) return std::nullopt;
     return self;
+}
+
+bool AgentConnector::isExecutableFile(const fs::path& candidate) {
+    struct stat info {};
+    if (::stat(candidate.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return false;
+    return ::access(candidate.c_str(), X_OK) == 0;
 }
 
 std::vector<fs::path> AgentConnector::searchFolders() const {
@@ -104,10 +104,12 @@ std::string AgentConnector::connect(VantorelAgent agent) const {
         run(*command, removal);
     } catch (const std::exception&) {
     }
-    std::string output = run(*command, registration);
+    // What the agents print on success is English with file paths ("Added
+    // global MCP server 'vantorel'.", "File modified: …/.claude.json"): the
+    // producer reads the product's own sentence instead.
+    run(*command, registration);
     remember(agent);
-    if (!output.empty()) return output;
-    return agent == VantorelAgent::claude ? "Vantorel est connecté à Claude Code." : "Vantorel est connecté à Codex.";
+    return "Vantorel est connecté à " + std::string(displayName(agent)) + ".";
 }
 
 std::string AgentConnector::run(const fs::path& executable, const std::vector<std::string>& arguments) {

@@ -38,6 +38,8 @@ public:
     std::vector<std::filesystem::path> searchFolders() const;
     const std::optional<std::filesystem::path>& ownExecutable() const { return ownExecutable_; }
 
+    // A regular file the user may execute (a folder of that name is not).
+    static bool isExecutableFile(const std::filesystem::path& candidate);
     // The first folder/name that is an executable regular file.
     std::optional<std::filesystem::path> executable(const std::string& name) const;
     std::optional<std::filesystem::path> executable(VantorelAgent agent) const;
@@ -45,7 +47,8 @@ public:
 
     // Replaces any earlier "vantorel" registration of the agent with
     // vantorel-mcp next to the app's executable, then makes the agent the
-    // preferred one. Returns the message to show; throws AgentConnectorError.
+    // preferred one. Returns the French sentence to show; throws
+    // AgentConnectorError, whose message is the agent's standard error.
     std::string connect(VantorelAgent agent) const;
 
     // Runs executable with arguments and returns its trimmed standard output;

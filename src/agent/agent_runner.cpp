@@ -1,5 +1,6 @@
 #include "agent/agent_runner.h"
 
+#include "agent/agent_failure.h"
 #include "agent/agent_preferences.h"
 #include "agent/utf8.h"
 #include "common/files.h"
@@ -14,6 +15,8 @@
 
 #include <algorithm>
 #include <system_error>
+
+extern char** environ;
 
 namespace vantorel {
 
@@ -148,20 +151,6 @@ std::optional<std::string> codexThreadId(std::string_view standardOutput) {
     return std::nullopt;
 }
 
-std::string readableFailure(std::string_view standardError, std::string_view standardOutput) {
-    static constexpr std::string_view kTellingWords[] = {"error", "failed", "limit", "quota", "rate",   "context",
-                                                         "token", "login",  "auth",  "model", "request"};
-    std::string_view source = text::trim(standardError).empty() ? standardOutput : standardError;
-    auto lines = splitLines(source);
-    for (auto line = lines.rbegin(); line != lines.rend(); ++line) {
-        std::string lowered = text::lower(*line);
-        bool telling = std::any_of(std::begin(kTellingWords), std::end(kTellingWords),
-                                   [&](std::string_view word) { return text::contains(lowered, word); });
-        if (telling) return text::graphemePrefix(text::trim(*line), kFailureLineCap);
-    }
-    return "L’agent IA a refusé la requête sans fournir de diagnostic.";
-}
-
 }  // namespace EmbeddedAgentClient
 
 namespace {
@@ -193,6 +182,22 @@ bool createEmpty(const fs::path& file) {
     if (fd < 0) return false;
     ::close(fd);
     return true;
+}
+
+// Claude Code retries a failing request with growing waits (0.6, 1.9, 4.4,
+// 9, 17, 35 s…), even a rejected key when the server does not say not to:
+// a few retries keep a refusal well under 20 s and still ride out a brief
+// overload.
+constexpr std::string_view kClaudeRetries = "CLAUDE_CODE_MAX_RETRIES=3";
+
+std::vector<std::string> claudeEnvironment() {
+    std::vector<std::string> environment;
+    std::string_view name = kClaudeRetries.substr(0, kClaudeRetries.find('=') + 1);
+    for (char** entry = environ; *entry; ++entry) {
+        if (std::string_view(*entry).rfind(name, 0) != 0) environment.emplace_back(*entry);
+    }
+    environment.emplace_back(kClaudeRetries);
+    return environment;
 }
 
 std::string readText(const fs::path& file) { return validUtf8OrEmpty(files::read(file).value_or(std::string())); }
@@ -229,6 +234,12 @@ EmbeddedAgentClient::RunResult AgentRunner::run(VantorelAgent agent, std::string
     }
 
     fs::path helper = helperPath(connector_.ownExecutable(), *executable);
+    // Codex refuses to run without the helper (required=true); Claude Code
+    // would answer anyway, without the session's data, so it is not started.
+    if (agent == VantorelAgent::claude && !AgentConnector::isExecutableFile(helper)) {
+        throw EmbeddedAgentError::failed(
+            std::string(AgentConnectorError::describe(AgentConnectorErrorCase::helperMissing)));
+    }
     bool hasSession = sessionId && !sessionId->empty();
     std::optional<std::string> claudeSession;
     process::SpawnOptions options;
@@ -249,6 +260,7 @@ EmbeddedAgentClient::RunResult AgentRunner::run(VantorelAgent agent, std::string
     options.arguments.insert(options.arguments.end(), arguments.begin(), arguments.end());
     options.output = process::Stream::file(files.output);
     options.error = process::Stream::file(files.error);
+    if (agent == VantorelAgent::claude) options.environment = claudeEnvironment();
 
     // The prompt is fed within the time limit too: an agent that never reads
     // its input must not hold the run past the limit either.
@@ -263,7 +275,7 @@ EmbeddedAgentClient::RunResult AgentRunner::run(VantorelAgent agent, std::string
 
     std::string output = readText(files.output);
     std::string error = readText(files.error);
-    if (!status.success()) throw EmbeddedAgentError::failed(readableFailure(error, output));
+    if (!status.success()) throw EmbeddedAgentError::failed(readableFailure(agent, error, output));
 
     std::string text = text::trim(readText(files.answer));
     if (text.empty()) text = text::trim(output);

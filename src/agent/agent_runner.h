@@ -15,6 +15,7 @@
 #pragma once
 
 #include "agent/agent_connector.h"
+#include "agent/agent_failure.h"
 #include "agent/agent_types.h"
 
 #include <chrono>
@@ -31,7 +32,6 @@ namespace EmbeddedAgentClient {
 inline constexpr std::string_view kCodexModel = "gpt-5.6-sol";
 inline constexpr std::chrono::milliseconds kTimeLimit = std::chrono::seconds(150);
 inline constexpr std::size_t kAnswerLengthCap = 12000;
-inline constexpr std::size_t kFailureLineCap = 900;
 
 // The read-only tools of vantorel-mcp the agent may call, in this order.
 const std::vector<std::string>& enabledTools();
@@ -60,9 +60,6 @@ std::filesystem::path helperPath(const std::optional<std::filesystem::path>& own
 void writeClaudeMCPConfig(const std::filesystem::path& file, const std::filesystem::path& helperPath);
 // The `thread_id` of the first "thread.started" JSON line of Codex's output.
 std::optional<std::string> codexThreadId(std::string_view standardOutput);
-// The last line of the agent's own output that looks like a diagnosis
-// (error, quota, login…), cut to 900 characters, or a generic sentence.
-std::string readableFailure(std::string_view standardError, std::string_view standardOutput);
 
 }  // namespace EmbeddedAgentClient
 

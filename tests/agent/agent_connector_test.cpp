@@ -84,15 +84,15 @@ TEST_F(ConnectorTest, CodexRegistersEvenWhenNothingWasRegistered) {
 
 TEST_F(ConnectorTest, ClaudeRegistrationAndItsOutput) {
     remember(VantorelAgent::codex);
-    writeFakeAgent(bin, "claude", "if [ \"$2\" = add ]; then echo '  Added stdio MCP server vantorel  '; fi\n");
-    EXPECT_EQ(connector().connect(VantorelAgent::claude), "Added stdio MCP server vantorel");
+    // What Claude Code prints on success is not what the producer reads.
+    writeFakeAgent(bin, "claude",
+                   "if [ \"$2\" = add ]; then echo \"Added stdio MCP server vantorel with command: $9 to user "
+                   "config\"; echo 'File modified: /home/u/.claude.json'; fi\n");
+    EXPECT_EQ(connector().connect(VantorelAgent::claude), "Vantorel est connecté à Claude Code.");
     std::vector<std::string> expected = {"mcp", "add", "--transport", "stdio", "--scope", "user", "vantorel", "--",
                                          (app / "vantorel-mcp").string()};
     EXPECT_EQ(recordedArguments(bin, "claude"), expected);
     EXPECT_EQ(preferredAgent(), VantorelAgent::claude);
-
-    writeFakeAgent(bin, "claude", "");
-    EXPECT_EQ(connector().connect(VantorelAgent::claude), "Vantorel est connecté à Claude Code.");
 }
 
 TEST_F(ConnectorTest, FailuresAndTheirSentences) {

@@ -72,16 +72,6 @@ TEST(CodexThreadId, FirstThreadStartedLineWithAnIdentifier) {
     EXPECT_EQ(EmbeddedAgentClient::codexThreadId("{\"type\":\"turn.completed\"}\n"), std::nullopt);
 }
 
-TEST(ReadableFailure, LastTellingLineOfStandardErrorElseOutput) {
-    using EmbeddedAgentClient::readableFailure;
-    EXPECT_EQ(readableFailure("Starting\nError: quota exceeded\nbye\n", "request id 5"), "Error: quota exceeded");
-    EXPECT_EQ(readableFailure(" \n", "loading\nLogin required: run codex login\n"),
-              "Login required: run codex login");
-    EXPECT_EQ(readableFailure("something odd\n", "fine"), "L’agent IA a refusé la requête sans fournir de diagnostic.");
-    std::string longLine = "error " + std::string(2000, 'x');
-    EXPECT_EQ(readableFailure(longLine, ""), longLine.substr(0, 900));
-}
-
 TEST(HelperPath, NextToTheAppElseNextToTheAgent) {
     EXPECT_EQ(EmbeddedAgentClient::helperPath(fs::path("/opt/vantorel/vantorel"), "/usr/bin/codex"),
               fs::path("/opt/vantorel/vantorel-mcp"));
@@ -96,8 +86,11 @@ protected:
     fs::path bin = home.root() / "bin";
     fs::path app = home.root() / "app" / "vantorel";
 
+    fs::path helper = home.root() / "app" / "vantorel-mcp";
+
     AgentRunner runner(std::chrono::milliseconds limit = 20s) {
         fs::create_directories(bin);
+        if (!fs::exists(helper)) testing::writeExecutable(helper, "#!/bin/sh\n");
         return AgentRunner(AgentConnector({bin}, app), limit);
     }
     std::vector<fs::path> temporaryFiles() const {
@@ -165,6 +158,9 @@ TEST_F(RunnerTest, ClaudeNewSessionWritesItsConfigurationAndReturnsTheSession) {
                    "prev=''; for a in \"$@\"; do if [ \"$prev\" = '--mcp-config' ]; then cp \"$a\" '" +
                        (bin / "config.json").string() +
                        "'; fi; prev=\"$a\"; done\n"
+                       "printf '%s' \"$CLAUDE_CODE_MAX_RETRIES\" > '" +
+                       (bin / "retries").string() +
+                       "'\n"
                        "echo 'Réponse de Claude'\n");
     auto result = runner().run(VantorelAgent::claude, "Q", "high", std::nullopt);
     EXPECT_EQ(result.answer, "Réponse de Claude");
@@ -186,6 +182,8 @@ TEST_F(RunnerTest, ClaudeNewSessionWritesItsConfigurationAndReturnsTheSession) {
         "mcp__vantorel__vantorel_search_samples",
         "--session-id", *result.sessionId};
     EXPECT_EQ(arguments, expected);
+    // Without a bound its retries of a rejected key run into the time limit.
+    EXPECT_EQ(testing::readText(bin / "retries"), "3");
     EXPECT_EQ(testing::readText(bin / "config.json"),
               "{\"mcpServers\":{\"vantorel\":{\"args\":[],\"command\":\"" +
                   (home.root() / "app" / "vantorel-mcp").string() + "\"}}}");
@@ -217,11 +215,6 @@ TEST_F(RunnerTest, FailuresCarryTheirSentences) {
     EXPECT_EQ(noAgent.kind(), EmbeddedAgentErrorCase::unavailable);
     EXPECT_EQ(noAgent.description(), "Connecte Codex ou Claude Code dans Configuration pour activer les réponses IA.");
 
-    writeFakeAgent(bin, "codex", "echo 'Starting session' >&2\necho 'Error: quota exceeded' >&2\nexit 1");
-    auto quota = failure([&] { runner().run(VantorelAgent::codex, "Q", "high", std::nullopt); });
-    EXPECT_EQ(quota.kind(), EmbeddedAgentErrorCase::failed);
-    EXPECT_EQ(quota.description(), "Error: quota exceeded");
-
     writeFakeAgent(bin, "codex", "printf '  \\n'");
     auto empty = failure([&] { runner().run(VantorelAgent::codex, "Q", "high", std::nullopt); });
     EXPECT_EQ(empty.kind(), EmbeddedAgentErrorCase::emptyResponse);
@@ -232,6 +225,96 @@ TEST_F(RunnerTest, FailuresCarryTheirSentences) {
     auto launch = failure([&] { runner().run(VantorelAgent::codex, "Q", "high", std::nullopt); });
     EXPECT_EQ(launch.kind(), EmbeddedAgentErrorCase::launchFailed);
     EXPECT_EQ(launch.description(), "L’agent IA installé n’a pas pu démarrer.");
+    EXPECT_THAT(temporaryFiles(), ::testing::IsEmpty());
+}
+
+// What the producer reads for each way the agents fail: the agents' own
+// formats first (Codex's JSON events), standard error without Codex's
+// transport log, then standard output; known causes become a sentence that
+// says what to do, anything else the agent's own line without JSON.
+TEST_F(RunnerTest, EachFailureOutputGivesOneSentence) {
+    namespace recorded = testing::recorded;
+    const std::string codexKey = "Codex a refusé la clé d’accès : reconnecte-toi avec `codex login`, puis réessaie.";
+    const std::string claudeKey =
+        "Claude Code a refusé la clé d’accès : reconnecte-toi avec `claude auth login`, puis réessaie.";
+    const std::string limit = " a atteint une limite d’utilisation (quota ou débit) : patiente quelques minutes ou "
+                              "vérifie ton abonnement, puis réessaie.";
+    const std::string longLine = "error " + std::string(2000, 'x');
+    auto failedTurn = [](const std::string& message) {
+        return "{\"type\":\"thread.started\",\"thread_id\":\"t-1\"}\n{\"type\":\"turn.failed\",\"error\":{\"message\":\"" +
+               message + "\"}}\n";
+    };
+    struct Row {
+        const char* label;
+        VantorelAgent agent;
+        std::string output;
+        std::string error;
+        std::string expected;
+    };
+    const Row rows[] = {
+        {"Codex rejected key, events only", VantorelAgent::codex, recorded::kCodexRejectedKeyEvents, "", codexKey},
+        {"transport noise does not hide the event", VantorelAgent::codex, recorded::kCodexRejectedKeyEvents,
+         recorded::kCodexTransportNoise, codexKey},
+        {"an event without a known cause is shown as is", VantorelAgent::codex,
+         failedTurn("unexpected status 500 Internal Server Error: upstream overloaded"),
+         recorded::kCodexTransportNoise, "unexpected status 500 Internal Server Error: upstream overloaded"},
+        {"helper missing, with its backtrace", VantorelAgent::codex, "", recorded::kCodexHelperMissing,
+         "Le serveur MCP Vantorel est absent de l’app. Réinstalle Vantorel."},
+        {"helper that exits at once", VantorelAgent::codex, "",
+         "Error: thread/start: required MCP servers failed to initialize: vantorel: handshake failed: connection "
+         "closed: initialize response\n",
+         "Le serveur MCP Vantorel n’a pas pu démarrer. Réinstalle Vantorel."},
+        {"Claude Code rejected key on standard output", VantorelAgent::claude, recorded::kClaudeRejectedKey, "",
+         claudeKey},
+        {"Claude Code rate limit inside JSON", VantorelAgent::claude,
+         "API Error: 429 {\"type\":\"error\",\"error\":{\"type\":\"rate_limit_error\",\"message\":\"Number of "
+         "request tokens has exceeded your per-minute rate limit\"}}\n",
+         "", "Claude Code" + limit},
+        {"quota on the last line of standard error", VantorelAgent::codex, "request id 5",
+         "Starting session\nError: quota exceeded\n", "Codex" + limit},
+        {"unknown model", VantorelAgent::codex,
+         failedTurn("unexpected status 404 Not Found: The model `gpt-5.6-sol` does not exist or you do not have "
+                    "access to it."),
+         "", "Codex ne reconnaît pas le modèle demandé : mets Codex à jour ou vérifie que ton compte y a accès, puis "
+             "réessaie."},
+        {"no network", VantorelAgent::codex,
+         failedTurn("stream disconnected before completion: error sending request for url "
+                    "(https://api.example/v1/responses)"),
+         recorded::kCodexTransportNoise,
+         "Codex n’a pas pu joindre son service : vérifie la connexion à Internet, puis réessaie."},
+        {"other JSON error: its message, never the JSON", VantorelAgent::claude,
+         "API Error: 500 {\"type\":\"error\",\"error\":{\"type\":\"api_error\",\"message\":\"Internal server "
+         "error\"}}\n",
+         "", "API Error: 500 Internal server error"},
+        {"nothing telling", VantorelAgent::claude, "fine\n", "something odd\n",
+         "L’agent IA a refusé la requête sans fournir de diagnostic."},
+        {"a long line is cut", VantorelAgent::codex, "", longLine, longLine.substr(0, 900)},
+    };
+    fs::create_directories(bin);
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.label);
+        testing::writeReplayingAgent(bin, std::string(executableName(row.agent)), row.output, row.error, 1);
+        auto error = failure([&] { runner().run(row.agent, "Q", "high", std::nullopt); });
+        EXPECT_EQ(error.kind(), EmbeddedAgentErrorCase::failed);
+        EXPECT_EQ(error.description(), row.expected);
+    }
+}
+
+// Claude Code has no equivalent of Codex's required=true: started without
+// its tool server it answers from nothing but the prompt.
+TEST_F(RunnerTest, ClaudeIsNotStartedWithoutItsToolServer) {
+    fs::create_directories(bin);
+    writeFakeAgent(bin, "claude", "echo 'Une réponse sans les données de la session.'");
+    auto without = runner();
+    fs::remove(helper);
+    auto error = failure([&] { without.run(VantorelAgent::claude, "Q", "high", std::nullopt); });
+    EXPECT_EQ(error.kind(), EmbeddedAgentErrorCase::failed);
+    EXPECT_EQ(error.description(), "Le serveur MCP Vantorel est absent de l’app. Réinstalle Vantorel.");
+    EXPECT_FALSE(fs::exists(bin / "claude.args"));
+    testing::writeText(helper, "#!/bin/sh\n");  // present but not executable
+    EXPECT_EQ(failure([&] { without.run(VantorelAgent::claude, "Q", "high", std::nullopt); }).description(),
+              "Le serveur MCP Vantorel est absent de l’app. Réinstalle Vantorel.");
+    EXPECT_FALSE(fs::exists(bin / "claude.args"));
     EXPECT_THAT(temporaryFiles(), ::testing::IsEmpty());
 }
 
