@@ -186,9 +186,9 @@ bool createEmpty(const fs::path& file) {
 
 // Claude Code retries a failing request with growing waits (0.6, 1.9, 4.4,
 // 9, 17, 35 s…), even a rejected key when the server does not say not to:
-// a few retries keep a refusal well under 20 s and still ride out a brief
-// overload.
-constexpr std::string_view kClaudeRetries = "CLAUDE_CODE_MAX_RETRIES=3";
+// two retries (2.5 s of waiting) report a refusal within seconds of the
+// agent's start and still ride out a brief overload.
+constexpr std::string_view kClaudeRetries = "CLAUDE_CODE_MAX_RETRIES=2";
 
 std::vector<std::string> claudeEnvironment() {
     std::vector<std::string> environment;

@@ -51,7 +51,8 @@ std::string_view AgentConnectorError::caseName(AgentConnectorErrorCase kind) {
 
 std::string_view AgentConnectorError::describe(AgentConnectorErrorCase kind) {
     switch (kind) {
-        case AgentConnectorErrorCase::commandNotFound: return " n’est pas installé sur ce Mac. Installe-le puis réessaie.";
+        case AgentConnectorErrorCase::commandNotFound:
+            return " n’est pas installé sur cet ordinateur. Installe-le puis réessaie.";
         case AgentConnectorErrorCase::commandFailed: return "";
         case AgentConnectorErrorCase::helperMissing:
             return "Le serveur MCP Vantorel est absent de l’app. Réinstalle Vantorel.";

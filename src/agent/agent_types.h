@@ -51,7 +51,7 @@ public:
     static AgentConnectorError commandNotFound(VantorelAgent agent) {
         return AgentConnectorError(AgentConnectorErrorCase::commandNotFound,
                                    std::string(displayName(agent)) +
-                                       " n’est pas installé sur ce Mac. Installe-le puis réessaie.");
+                                       " n’est pas installé sur cet ordinateur. Installe-le puis réessaie.");
     }
     static AgentConnectorError commandFailed(std::string message) {
         return AgentConnectorError(AgentConnectorErrorCase::commandFailed, std::move(message));

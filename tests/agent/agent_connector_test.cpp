@@ -98,9 +98,9 @@ TEST_F(ConnectorTest, ClaudeRegistrationAndItsOutput) {
 TEST_F(ConnectorTest, FailuresAndTheirSentences) {
     auto missing = failure([&] { connector().connect(VantorelAgent::claude); });
     EXPECT_EQ(missing.kind(), AgentConnectorErrorCase::commandNotFound);
-    EXPECT_EQ(missing.description(), "Claude Code n’est pas installé sur ce Mac. Installe-le puis réessaie.");
+    EXPECT_EQ(missing.description(), "Claude Code n’est pas installé sur cet ordinateur. Installe-le puis réessaie.");
     EXPECT_EQ(failure([&] { connector().connect(VantorelAgent::codex); }).description(),
-              "Codex n’est pas installé sur ce Mac. Installe-le puis réessaie.");
+              "Codex n’est pas installé sur cet ordinateur. Installe-le puis réessaie.");
 
     writeFakeAgent(bin, "claude", "if [ \"$2\" = add ]; then exit 1; fi");
     auto silent = failure([&] { connector().connect(VantorelAgent::claude); });

@@ -183,7 +183,7 @@ TEST_F(RunnerTest, ClaudeNewSessionWritesItsConfigurationAndReturnsTheSession) {
         "--session-id", *result.sessionId};
     EXPECT_EQ(arguments, expected);
     // Without a bound its retries of a rejected key run into the time limit.
-    EXPECT_EQ(testing::readText(bin / "retries"), "3");
+    EXPECT_EQ(testing::readText(bin / "retries"), "2");
     EXPECT_EQ(testing::readText(bin / "config.json"),
               "{\"mcpServers\":{\"vantorel\":{\"args\":[],\"command\":\"" +
                   (home.root() / "app" / "vantorel-mcp").string() + "\"}}}");

@@ -35,7 +35,8 @@ std::string environment(const char* name) {
     return value ? value : "";
 }
 
-fs::path mcpFolder() { return fs::path(VANTOREL_BINARY_DIR) / "src/mcp"; }
+// vantorel-mcp is built next to vantorel-cli, as it is installed next to the app.
+fs::path mcpFolder() { return fs::path(VANTOREL_BINARY_DIR) / "src/cli"; }
 
 // Waits until a file holds text containing `what`, while the process runs.
 void awaitFile(process::Child& child, const fs::path& file, const std::string& what, const fs::path& errors) {
@@ -114,7 +115,10 @@ protected:
 };
 
 TEST_P(LiveAgents, NewAndResumedConversationsReadTheSessionThroughTheTools) {
-    testing::writeText(home.root() / "tempo.json", R"({"tempo": 131.5})");
+    auto context = testing::runCli({"bridge", "GET", "/v1/context"});
+    ASSERT_EQ(context.code, 0) << context.error;
+    nlohmann::json change = {{"tempo", 131.5}, {"expectedRevision", context.output["session"]["revision"]}};
+    testing::writeText(home.root() / "tempo.json", change.dump());
     auto set = testing::runCli({"bridge", "POST", "/v1/tempo", (home.root() / "tempo.json").string()});
     ASSERT_EQ(set.code, 0) << set.error;
 
@@ -154,7 +158,7 @@ TEST_P(LiveAgents, NoAnswerWithoutTheToolServer) {
 TEST_P(LiveAgents, ConnectingRegistersTheToolServer) {
     auto agents = connector(mcpFolder());
     EXPECT_EQ(agents.connect(GetParam()), "Vantorel est connecté à " + std::string(displayName(GetParam())) + ".");
-    std::string listed = AgentConnector::run(*agents.executableURL(GetParam()), {"mcp", "list"});
+    std::string listed = AgentConnector::run(*agents.executable(GetParam()), {"mcp", "list"});
     EXPECT_NE(listed.find((mcpFolder() / "vantorel-mcp").string()), std::string::npos) << listed;
     // Connecting again replaces the registration instead of failing on it.
     EXPECT_EQ(agents.connect(GetParam()), "Vantorel est connecté à " + std::string(displayName(GetParam())) + ".");

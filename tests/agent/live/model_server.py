@@ -26,7 +26,7 @@ from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 
 REJECTED_KEY = "rejected-key"
 TOOL = "vantorel_get_context"
-TEMPO = re.compile(r'\\?"tempo\\?"\s*:\s*([0-9]+(?:\.[0-9]+)?)')
+TEMPO = re.compile(r'\\*"tempo\\*"\s*:\s*([0-9]+(?:\.[0-9]+)?)')
 
 log_lock = threading.Lock()
 log_path = None
@@ -64,18 +64,26 @@ def flatten(value):
     return json.dumps(value)
 
 
-def tool_names(tools):
+def tool_names(tools, namespace=None):
+    """(name, namespace) of every tool, namespaces included (Codex groups
+    tools under them and offers them in "additional_tools" input items)."""
     names = []
     for tool in tools or []:
         if not isinstance(tool, dict):
             continue
-        if isinstance(tool.get("name"), str):
-            names.append((tool["name"], None))
-        # Tools grouped under a namespace are called with it.
-        for inner in tool.get("tools") or []:
-            if isinstance(inner, dict) and isinstance(inner.get("name"), str):
-                names.append((inner["name"], tool.get("name")))
+        if tool.get("type") == "namespace":
+            names.extend(tool_names(tool.get("tools"), tool.get("name")))
+        elif isinstance(tool.get("name"), str):
+            names.append((tool["name"], namespace))
     return names
+
+
+def offered_tools(body):
+    tools = list(body.get("tools") or [])
+    for item in body.get("input") or []:
+        if isinstance(item, dict) and item.get("type") == "additional_tools":
+            tools.extend(item.get("tools") or [])
+    return tool_names(tools)
 
 
 class Handler(BaseHTTPRequestHandler):
@@ -161,15 +169,28 @@ class Handler(BaseHTTPRequestHandler):
         outputs = [flatten(item.get("output")) for item in items
                    if isinstance(item, dict) and item.get("type") in ("function_call_output", "custom_tool_call_output",
                                                                        "mcp_tool_call_output")]
-        called = [item for item in items if isinstance(item, dict) and TOOL in str(item.get("name", ""))]
-        tool = next(((name, space) for name, space in tool_names(body.get("tools")) if TOOL in name), None)
+        called = [item for item in items if isinstance(item, dict) and item.get("type") in (
+            "function_call", "custom_tool_call") and TOOL in json.dumps(item)]
         usage = {"input_tokens": 100, "input_tokens_details": {"cached_tokens": 0}, "output_tokens": 10,
                  "output_tokens_details": {"reasoning_tokens": 0}, "total_tokens": 110}
         events = [("response.created", {"type": "response.created", "response": {"id": "resp_1"}})]
-        if tool and not called and not outputs:
-            name, namespace = tool
-            item = {"type": "function_call", "id": "fc_1", "call_id": "call_%d" % len(items), "name": name,
-                    "arguments": "{}", "status": "completed"}
+        offered = offered_tools(body)
+        tool = next(((name, space) for name, space in offered if TOOL in name), None)
+        # Codex 0.171 offers MCP tools as a deferred namespace reached from
+        # its JavaScript "exec" tool rather than as functions of their own.
+        code_mode = next(((name, space) for name, space in offered if name == "exec"), None)
+        deferred = "mcp__vantorel" in json.dumps(items)
+        if not called and not outputs and (tool or (code_mode and deferred)):
+            if tool:
+                name, namespace = tool
+                item = {"type": "function_call", "id": "fc_1", "call_id": "call_%d" % len(items), "name": name,
+                        "arguments": "{}", "status": "completed"}
+            else:
+                name, namespace = code_mode
+                item = {"type": "custom_tool_call", "id": "ctc_1", "call_id": "call_%d" % len(items), "name": name,
+                        "input": "const result = await tools.mcp__vantorel__%s({});\n"
+                                 "text(JSON.stringify(result));\n" % TOOL,
+                        "status": "completed"}
             if namespace:
                 item["namespace"] = namespace
             events.append(("response.output_item.done",
@@ -208,7 +229,7 @@ class Handler(BaseHTTPRequestHandler):
                     outputs.append(flatten(block.get("content")))
                 if block.get("type") == "tool_use" and TOOL in str(block.get("name", "")):
                     called = True
-        tool = next((name for name, _ in tool_names(body.get("tools")) if TOOL in name), None)
+        tool = next((name for name, _ in offered_tools(body) if TOOL in name), None)
         model = body.get("model") or "claude"
         if tool and not called and not outputs:
             block = {"type": "tool_use", "id": "toolu_%d" % len(messages), "name": tool, "input": {}}
