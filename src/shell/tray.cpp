@@ -18,7 +18,7 @@ struct Tray::Impl {
 
 namespace {
 
-bool sessionBusAnswers() {
+bool trayHostAnswers() {
     // Without an address GLib would try to start a bus of its own.
     const char* address = std::getenv("DBUS_SESSION_BUS_ADDRESS");
     const char* runtime = std::getenv("XDG_RUNTIME_DIR");
@@ -31,8 +31,20 @@ bool sessionBusAnswers() {
         g_clear_error(&error);
         return false;
     }
+    // Without a tray host the library falls back to an old status icon of
+    // its own, which crashed the app now and then at start under a bare
+    // session; with no host there is nothing to show the item anyway.
+    GVariant* reply = g_dbus_connection_call_sync(
+        bus, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "NameHasOwner",
+        g_variant_new("(s)", "org.kde.StatusNotifierWatcher"), G_VARIANT_TYPE("(b)"), G_DBUS_CALL_FLAGS_NONE, 1000,
+        nullptr, nullptr);
+    gboolean hosted = FALSE;
+    if (reply) {
+        g_variant_get(reply, "(b)", &hosted);
+        g_variant_unref(reply);
+    }
     g_object_unref(bus);
-    return true;
+    return hosted;
 }
 
 GtkWidget* addItem(GtkWidget* menu, const char* label, std::function<void()>* action) {
@@ -49,7 +61,7 @@ GtkWidget* addItem(GtkWidget* menu, const char* label, std::function<void()>* ac
 }  // namespace
 
 std::unique_ptr<Tray> Tray::create(TrayHandlers handlers, const char* iconFolder) {
-    if (!sessionBusAnswers()) return nullptr;
+    if (!trayHostAnswers()) return nullptr;
     std::unique_ptr<Tray> tray(new Tray());
     tray->impl_ = std::make_unique<Impl>();
     Impl& impl = *tray->impl_;

@@ -1,7 +1,8 @@
 // The tray item: an Ayatana AppIndicator titled "Vantorel" with the app's
-// menu. Created only when a session bus answers (without one the library
-// complains on stderr and nothing could show it anyway); without a tray host
-// launching `vantorel` again is how the panel comes back.
+// menu. Created only when a session bus answers and a tray host
+// (StatusNotifierWatcher) is on it: without a bus the library complains on
+// stderr, and without a host nothing could show the item. Then launching
+// `vantorel` again is how the panel comes back.
 #pragma once
 
 #include <functional>
@@ -19,7 +20,7 @@ struct TrayHandlers {
 
 class Tray {
 public:
-    // Nothing when no session bus answers.
+    // Nothing when no session bus or no tray host answers.
     static std::unique_ptr<Tray> create(TrayHandlers handlers, const char* iconFolder);
     ~Tray();
     Tray(const Tray&) = delete;
