@@ -39,7 +39,7 @@ void checkMeasurement(const AudioMeasurement& m) {
     require(m.bandEnergyPercent.empty() || m.bandEnergyPercent.size() == 6);
     double shares = 0;
     for (const auto& [name, share] : m.bandEnergyPercent) {
-        // energy × 100 ÷ total may round a last bit above 100.
+        // Regression: a band share rounded a last bit above 100 (energy × 100 ÷ total).
         require(within(share, 0, 100 + 1e-9));
         shares += share;
     }

@@ -52,7 +52,11 @@ std::optional<Clock::time_point> parse(std::string_view text) {
         !digits(text, 17, 2, second)) {
         return std::nullopt;
     }
-    if (month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 || minute > 59 || second > 60) return std::nullopt;
+    if (hour > 23 || minute > 59 || second > 60) return std::nullopt;
+    // "2026-02-30" must not slide into March: only days the month has.
+    const std::chrono::year_month_day date{std::chrono::year(year), std::chrono::month(static_cast<unsigned>(month)),
+                                           std::chrono::day(static_cast<unsigned>(day))};
+    if (!date.ok()) return std::nullopt;
     std::size_t at = 19;
     double fraction = 0;
     if (at < text.size() && text[at] == '.') {

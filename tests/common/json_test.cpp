@@ -67,7 +67,7 @@ TEST(JsonParsing, NestingBeyondTheLimitIsRefusedBeforeParsing) {
     };
     EXPECT_TRUE(parse(nested(maximumNesting)));
     EXPECT_FALSE(parse(nested(maximumNesting + 1)));
-    // A million levels would exhaust the stack when written or freed.
+    // Regression: a million levels exhausted the stack when written or freed.
     EXPECT_FALSE(parse(nested(1000000)));
     // Brackets inside strings, escaped quotes included, are text.
     const std::string deepText = "{\"a\":\"\\\"" + std::string(2000, '[') + "\"}";

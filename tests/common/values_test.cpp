@@ -44,12 +44,15 @@ TEST(Iso8601, ParsesWhatItWritesAndOffsets) {
     ASSERT_TRUE(leap);
     EXPECT_EQ(iso8601::format(*leap), "2024-02-29T23:59:59Z");
     for (const char* bad : {"", "2026-12-07", "2026-12-07T04:58:36", "2026-13-07T04:58:36Z", "2026-12-07T04:58:36Zx",
-                            "2026-12-07 04:58:36Z", "2026-12-07T04:58:36+0100"}) {
+                            "2026-12-07 04:58:36Z", "2026-12-07T04:58:36+0100",
+                            // Regression: impossible days rolled over into the next month (30 February read as 2 March).
+                            "2026-02-30T00:00:00Z", "2026-02-29T00:00:00Z", "2026-04-31T12:00:00Z", "2026-12-00T00:00:00Z"}) {
         SCOPED_TRACE(bad);
         EXPECT_FALSE(iso8601::parse(bad));
     }
 }
 
+// Regression: dates past 2262 wrapped into another century.
 TEST(Iso8601, DatesTheClockCannotHoldAreAbsentNotWrapped) {
     for (const char* held : {"1700-01-01T00:00:00Z", "2200-06-30T12:00:00Z"}) {
         auto parsed = iso8601::parse(held);

@@ -150,7 +150,7 @@ TEST(ResolveMusicalKey, FoldsTheReplyIntoTheRequest) {
     EXPECT_EQ(resolveMusicalKeyClarification("crée une bassline",
                                              "Sol mineur ? Je valide : Ré mineur, je ne retiens pas sol majeur"),
               "crée une bassline · tonalité D minor");
-    // Invalid bytes before the marker: the cut still falls right after it.
+    // Regression: invalid UTF-8 before "je valide :" threw out_of_range.
     EXPECT_EQ(resolveMusicalKeyClarification("crée une bassline", "\xe7\xe7\xe7\xff je valide : Ré mineur"),
               "crée une bassline · tonalité D minor");
     EXPECT_EQ(resolveMusicalKeyClarification("crée une bassline", "aucune idée"), std::nullopt);
