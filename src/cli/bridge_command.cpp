@@ -8,8 +8,7 @@
 namespace vantorel::cli {
 namespace {
 
-nlohmann::json runBridge(const Args& args) {
-    Options options(args, {{"--timeout"}});
+nlohmann::json runBridge(const Options& options) {
     std::string method = options.required(0, "méthode (GET ou POST)");
     const std::string& path = options.required(1, "chemin (par exemple /v1/health)");
     if (method != "GET" && method != "POST") throw UsageError("méthode inconnue : " + method + " (GET ou POST)");
@@ -32,8 +31,9 @@ nlohmann::json runBridge(const Args& args) {
     }
 }
 
-VANTOREL_CLI_COMMAND("bridge", "METHODE CHEMIN [CORPS.json] [--timeout SECONDES]",
-                     "envoie une requête au bridge d’Ableton avec la configuration locale", runBridge);
+VANTOREL_CLI_COMMAND("bridge", "METHODE CHEMIN [CORPS.json]", "envoie une requête au bridge d’Ableton avec la configuration locale",
+                     {{"--timeout", "SECONDES", "délai maximal de la réponse, en secondes"}},
+                     runBridge);
 
 }  // namespace
 }  // namespace vantorel::cli

@@ -1,9 +1,10 @@
 #include "cli/command.h"
+#include "common/format.h"
 #include "common/json.h"
 
-#include <cerrno>
+#include <algorithm>
+#include <charconv>
 #include <cmath>
-#include <cstdlib>
 #include <fstream>
 #include <sstream>
 
@@ -23,17 +24,49 @@ void registerCommand(Command command) {
 
 const std::map<std::string, Command>& commands() { return table(); }
 
-Options::Options(const Args& args, std::initializer_list<OptionSpec> specs) {
+namespace {
+// Columns of the usage, counted in characters rather than bytes ("…", "É").
+std::size_t displayWidth(std::string_view text) {
+    std::size_t width = 0;
+    for (unsigned char c : text) width += (c & 0xC0) != 0x80 ? 1 : 0;
+    return width;
+}
+
+std::string optionLabel(const OptionSpec& spec) { return spec.value.empty() ? spec.name : spec.name + " " + spec.value; }
+}  // namespace
+
+std::string usage(const Command& command) {
+    std::string out = "usage : vantorel-cli " + command.name;
+    if (!command.options.empty()) out += " [OPTIONS]";
+    if (!command.arguments.empty()) out += " " + command.arguments;
+    out += "\n" + command.summary + "\n\nOptions :\n";
+    std::vector<OptionSpec> lines = command.options;
+    lines.push_back({"--help", "", "affiche cette aide"});
+    std::size_t width = 0;
+    for (const auto& spec : lines) width = std::max(width, displayWidth(optionLabel(spec)));
+    for (const auto& spec : lines) {
+        std::string label = optionLabel(spec);
+        out += "  " + label + std::string(width - displayWidth(label) + 2, ' ') + spec.help + "\n";
+    }
+    return out;
+}
+
+Options::Options(const Args& args, const std::vector<OptionSpec>& specs) {
+    for (const auto& spec : specs) declared_.push_back(spec.name);
     bool optionsEnded = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
         if (optionsEnded || arg.size() < 3 || arg.rfind("--", 0) != 0) {
-            if (arg == "--") {
+            if (arg == "--" && !optionsEnded) {
                 optionsEnded = true;
                 continue;
             }
             positional_.push_back(arg);
             continue;
+        }
+        if (arg == "--help") {
+            help_ = true;
+            return;
         }
         std::string name = arg;
         std::optional<std::string> inlineValue;
@@ -41,12 +74,9 @@ Options::Options(const Args& args, std::initializer_list<OptionSpec> specs) {
             name = arg.substr(0, eq);
             inlineValue = arg.substr(eq + 1);
         }
-        const OptionSpec* spec = nullptr;
-        for (const auto& candidate : specs) {
-            if (candidate.name == name) spec = &candidate;
-        }
-        if (spec == nullptr) throw UsageError("option inconnue : " + name);
-        if (!spec->takesValue) {
+        auto spec = std::find_if(specs.begin(), specs.end(), [&](const OptionSpec& s) { return s.name == name; });
+        if (spec == specs.end()) throw UsageError("option inconnue : " + name);
+        if (spec->value.empty()) {
             if (inlineValue) throw UsageError("l’option " + name + " ne prend pas de valeur");
             values_[name] = std::nullopt;
             continue;
@@ -61,9 +91,19 @@ Options::Options(const Args& args, std::initializer_list<OptionSpec> specs) {
     }
 }
 
-bool Options::has(std::string_view name) const { return values_.find(name) != values_.end(); }
+void Options::checkDeclared(std::string_view name) const {
+    if (std::find(declared_.begin(), declared_.end(), name) == declared_.end()) {
+        throw std::logic_error("option not declared by the command: " + std::string(name));
+    }
+}
+
+bool Options::has(std::string_view name) const {
+    checkDeclared(name);
+    return values_.find(name) != values_.end();
+}
 
 std::optional<std::string> Options::value(std::string_view name) const {
+    checkDeclared(name);
     auto it = values_.find(name);
     if (it == values_.end()) return std::nullopt;
     return it->second;
@@ -72,22 +112,19 @@ std::optional<std::string> Options::value(std::string_view name) const {
 std::optional<double> Options::number(std::string_view name) const {
     auto text = value(name);
     if (!text) return std::nullopt;
-    errno = 0;
-    char* end = nullptr;
-    double parsed = std::strtod(text->c_str(), &end);
-    if (text->empty() || end != text->c_str() + text->size() || errno == ERANGE || !std::isfinite(parsed)) {
-        throw UsageError("nombre attendu pour " + std::string(name) + " : " + *text);
-    }
-    return parsed;
+    auto parsed = format::parseNumber(*text);
+    if (!parsed || !std::isfinite(*parsed)) throw UsageError("nombre attendu pour " + std::string(name) + " : " + *text);
+    return *parsed;
 }
 
 std::optional<long long> Options::integer(std::string_view name) const {
     auto text = value(name);
     if (!text) return std::nullopt;
-    errno = 0;
-    char* end = nullptr;
-    long long parsed = std::strtoll(text->c_str(), &end, 10);
-    if (text->empty() || end != text->c_str() + text->size() || errno == ERANGE) {
+    long long parsed = 0;
+    const char* first = text->data() + (text->rfind('+', 0) == 0 ? 1 : 0);
+    const char* last = text->data() + text->size();
+    auto [end, error] = std::from_chars(first, last, parsed);
+    if (first == last || (*first == '-' && first != text->data()) || error != std::errc() || end != last) {
         throw UsageError("entier attendu pour " + std::string(name) + " : " + *text);
     }
     return parsed;

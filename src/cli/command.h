@@ -2,16 +2,16 @@
 // share.
 //
 // Each command lives in its own src/cli/<name>_command.cpp and registers
-// itself with VANTOREL_CLI_COMMAND. A command returns its JSON result or
-// throws: a UsageError (exit 2, usage on stderr), a vantorel::Error or a
-// ReportedError (exit 1, {"error":{"type","case","message"}} on stdout).
+// itself with VANTOREL_CLI_COMMAND, declaring its options once. A command
+// returns its JSON result or throws: a UsageError (exit 2, usage on stderr), a
+// vantorel::Error or a ReportedError (exit 1, {"error":{"type","case",
+// "message"}} on stdout, the message being the sentence the app would show).
 // Only main() picks the exit code.
 #pragma once
 
 #include <nlohmann/json.hpp>
 
 #include <functional>
-#include <initializer_list>
 #include <map>
 #include <optional>
 #include <stdexcept>
@@ -37,15 +37,30 @@ struct ReportedError : std::runtime_error {
     std::string message;
 };
 
+class Options;
+
+// An option of a command: "--name VALUE", or a flag when `value` is empty.
+// Declared once, with the line its usage shows.
+struct OptionSpec {
+    std::string name;   // "--timeout"
+    std::string value;  // the value's placeholder in the usage ("SECONDES"); empty for a flag
+    std::string help;   // one line in the command's usage
+};
+
 struct Command {
     std::string name;
-    std::string usage;    // arguments after the command name
-    std::string summary;  // one line for the command list
-    std::function<nlohmann::json(const Args&)> run;
+    std::string arguments;  // the positional arguments as the usage shows them
+    std::string summary;    // one line for the command list and the usage
+    std::vector<OptionSpec> options;
+    std::function<nlohmann::json(const Options&)> run;
 };
 
 void registerCommand(Command command);
 const std::map<std::string, Command>& commands();
+
+// The command's usage, generated from its declaration: synopsis, summary and
+// one line per option ("--help" included).
+std::string usage(const Command& command);
 
 struct Registrar {
     explicit Registrar(Command command) { registerCommand(std::move(command)); }
@@ -56,19 +71,16 @@ struct Registrar {
 #define VANTOREL_CLI_COMMAND(...) \
     static const ::vantorel::cli::Registrar VANTOREL_CLI_CONCAT(vantorelCliRegistrar_, __LINE__){::vantorel::cli::Command{__VA_ARGS__}}
 
-// An option is "--name" followed by a value, or a flag without one.
-struct OptionSpec {
-    std::string name;
-    bool takesValue = true;
-};
-
 // Parses "--name value", "--name=value" and flags; everything else is
-// positional. "--" ends the options. Unknown options and missing values are
-// usage errors.
+// positional. "--" ends the options; "--help" stops the parsing and asks for
+// the usage. Unknown options and missing values are usage errors. Asking for
+// an option the command did not declare is a programming error
+// (std::logic_error), so a misspelt lookup cannot silently read as absent.
 class Options {
 public:
-    Options(const Args& args, std::initializer_list<OptionSpec> specs);
+    Options(const Args& args, const std::vector<OptionSpec>& specs);
 
+    bool helpRequested() const { return help_; }
     bool has(std::string_view name) const;
     std::optional<std::string> value(std::string_view name) const;
     // A number option; a value that is not a finite number is a usage error.
@@ -80,8 +92,12 @@ public:
     const std::string& required(std::size_t index, std::string_view what) const;
 
 private:
+    void checkDeclared(std::string_view name) const;
+
+    std::vector<std::string> declared_;
     std::map<std::string, std::optional<std::string>, std::less<>> values_;
     std::vector<std::string> positional_;
+    bool help_ = false;
 };
 
 // Reads a JSON file given on the command line; a missing or malformed file is

@@ -6,8 +6,7 @@
 namespace vantorel::cli {
 namespace {
 
-nlohmann::json runCompact(const Args& args) {
-    Options options(args, {{"--context"}});
+nlohmann::json runCompact(const Options& options) {
     auto path = options.value("--context");
     if (!path) throw UsageError("option --context manquante");
     if (options.positional().size() > 1) throw UsageError("une seule question attendue");
@@ -21,8 +20,9 @@ nlohmann::json runCompact(const Args& args) {
     return EmbeddedAgentClient::compactedContext(context, question);
 }
 
-VANTOREL_CLI_COMMAND("compact", "--context CONTEXTE.json [QUESTION]",
-                     "compacte un contexte Live comme pour le prompt de l’agent", runCompact);
+VANTOREL_CLI_COMMAND("compact", "[QUESTION]", "compacte un contexte Live comme pour le prompt de l’agent",
+                     {{"--context", "CONTEXTE.json", "contexte Live au format JSON (obligatoire)"}},
+                     runCompact);
 
 }  // namespace
 }  // namespace vantorel::cli

@@ -6,8 +6,7 @@
 namespace vantorel::cli {
 namespace {
 
-nlohmann::json runGround(const Args& args) {
-    Options options(args, {{"--context"}, {"--history"}, {"--answer"}});
+nlohmann::json runGround(const Options& options) {
     auto path = options.value("--context");
     if (!path) throw UsageError("option --context manquante");
     auto answer = options.value("--answer");
@@ -27,8 +26,11 @@ nlohmann::json runGround(const Args& args) {
                            *answer, question, EmbeddedAgentClient::compactedContext(context, question), history)}};
 }
 
-VANTOREL_CLI_COMMAND("ground", "--context CONTEXTE.json [--history HISTORIQUE.json] --answer TEXTE QUESTION",
-                     "corrige une réponse d’agent d’après le contexte observé", runGround);
+VANTOREL_CLI_COMMAND("ground", "QUESTION", "corrige une réponse d’agent d’après le contexte observé",
+                     {{"--context", "CONTEXTE.json", "contexte Live au format JSON (obligatoire)"},
+                      {"--history", "HISTORIQUE.json", "tours de conversation précédents"},
+                      {"--answer", "TEXTE", "réponse de l’agent à corriger (obligatoire)"}},
+                     runGround);
 
 }  // namespace
 }  // namespace vantorel::cli

@@ -9,8 +9,7 @@
 namespace vantorel::cli {
 namespace {
 
-nlohmann::json installBridge(const Args& args) {
-    Options options(args, {});
+nlohmann::json installBridge(const Options&) {
     try {
         return BridgeInstaller().install().dictionary();
     } catch (const vantorel::Error&) {
@@ -25,13 +24,13 @@ nlohmann::json installBridge(const Args& args) {
     }
 }
 
-nlohmann::json bridgeStatus(const Args& args) {
-    Options options(args, {});
+nlohmann::json bridgeStatus(const Options&) {
     return BridgeInstaller().status().dictionary();
 }
 
-VANTOREL_CLI_COMMAND("install-bridge", "", "installe VantorelBridge dans les Remote Scripts d’Ableton", installBridge);
-VANTOREL_CLI_COMMAND("bridge-status", "", "indique si VantorelBridge est prêt pour Ableton", bridgeStatus);
+VANTOREL_CLI_COMMAND("install-bridge", "", "installe VantorelBridge dans les Remote Scripts d’Ableton", {},
+                     installBridge);
+VANTOREL_CLI_COMMAND("bridge-status", "", "indique si VantorelBridge est prêt pour Ableton", {}, bridgeStatus);
 
 }  // namespace
 }  // namespace vantorel::cli

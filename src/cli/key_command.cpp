@@ -2,6 +2,7 @@
 // weights as the bridge reports them for a MIDI clip.
 #include "analysis/musical_key_analyzer.h"
 #include "cli/command.h"
+#include "common/format.h"
 
 #include <cerrno>
 #include <cmath>
@@ -27,21 +28,16 @@ std::vector<double> parseChroma(const std::string& text) {
     while (true) {
         std::size_t comma = text.find(',', begin);
         std::string token = trimmed(text.substr(begin, comma == std::string::npos ? std::string::npos : comma - begin));
-        errno = 0;
-        char* end = nullptr;
-        double value = std::strtod(token.c_str(), &end);
-        if (token.empty() || end != token.c_str() + token.size() || errno == ERANGE || !std::isfinite(value)) {
-            throw UsageError("nombre attendu dans --chroma : « " + token + " »");
-        }
-        chroma.push_back(value);
+        auto value = format::parseNumber(token);
+        if (!value || !std::isfinite(*value)) throw UsageError("nombre attendu dans --chroma : « " + token + " »");
+        chroma.push_back(*value);
         if (comma == std::string::npos) break;
         begin = comma + 1;
     }
     return chroma;
 }
 
-nlohmann::json runKey(const Args& args) {
-    Options options(args, {{"--transpose"}, {"--start"}, {"--duration"}, {"--chroma"}});
+nlohmann::json runKey(const Options& options) {
     double transpose = options.number("--transpose").value_or(0);
     if (auto chroma = options.value("--chroma")) {
         if (!options.positional().empty()) throw UsageError("--chroma remplace le fichier audio : donnez l’un ou l’autre");
@@ -57,8 +53,13 @@ nlohmann::json runKey(const Args& args) {
         .dictionary();
 }
 
-VANTOREL_CLI_COMMAND("key", "FICHIER [--transpose DEMITONS] [--start SECONDES] [--duration SECONDES] | --chroma C0,…,C11 [--transpose DEMITONS]",
-                     "détecte la tonalité d’un fichier audio ou de 12 poids de classes de hauteur", runKey);
+VANTOREL_CLI_COMMAND("key", "FICHIER | --chroma C0,…,C11",
+                     "détecte la tonalité d’un fichier audio ou de 12 poids de classes de hauteur",
+                     {{"--transpose", "DEMITONS", "transposition du clip, en demi-tons"},
+                      {"--start", "SECONDES", "début de l’extrait analysé, en secondes"},
+                      {"--duration", "SECONDES", "durée de l’extrait analysé, en secondes"},
+                      {"--chroma", "C0,…,C11", "12 poids de classes de hauteur, à la place d’un fichier"}},
+                     runKey);
 
 }  // namespace
 }  // namespace vantorel::cli

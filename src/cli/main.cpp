@@ -3,30 +3,44 @@
 //
 // Output convention, shared by every command: the result as JSON on stdout
 // and exit 0; a failure as {"error":{"type","case","message"}} on stdout and
-// exit 1; a usage mistake as a message and the usage on stderr and exit 2.
+// exit 1, the message being the sentence the app would show; a usage mistake
+// as a message and the usage on stderr and exit 2; `COMMAND --help` prints the
+// usage on stdout and exits 0. Output that cannot be written (a full disk) is
+// a failure, exit 1; a reader that went away (`… | head`) is not.
+#include "bridge/readable.h"
 #include "cli/command.h"
 #include "common/error.h"
 #include "common/json.h"
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
-#include <iostream>
+#include <cstring>
 
 namespace {
 
 using vantorel::cli::commands;
 
-void printCommandList(std::FILE* out) {
-    std::fprintf(out, "usage : vantorel-cli COMMANDE [ARGUMENTS]\n\nCommandes :\n");
+std::string commandList() {
+    std::string out = "usage : vantorel-cli COMMANDE [ARGUMENTS]\n       vantorel-cli COMMANDE --help\n\nCommandes :\n";
     for (const auto& [name, command] : commands()) {
-        std::fprintf(out, "  %-14s %s\n", name.c_str(), command.summary.c_str());
+        out += "  " + name + std::string(name.size() < 14 ? 15 - name.size() : 1, ' ') + command.summary + "\n";
     }
+    return out;
 }
 
-// A closed pipe (vantorel-cli … | head) is not a failure of the command.
+// Exit code after writing `text` on standard output: 0 when it was written or
+// when the reader closed the pipe, 1 (with the reason on stderr) otherwise, so
+// that `scan DIR > file` on a full disk does not look like a success.
 int writeOut(const std::string& text) {
-    if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() || std::fflush(stdout) != 0) return 0;
-    return 0;
+    errno = 0;
+    bool written = std::fwrite(text.data(), 1, text.size(), stdout) == text.size();
+    written = std::fflush(stdout) == 0 && written;
+    if (written || errno == EPIPE) return 0;
+    int failure = errno;
+    std::fprintf(stderr, "vantorel-cli: écriture impossible : %s\n",
+                 failure != 0 ? std::strerror(failure) : "sortie standard indisponible");
+    return 1;
 }
 
 int reportError(const std::string& type, const std::string& caseName, const std::string& message) {
@@ -35,38 +49,33 @@ int reportError(const std::string& type, const std::string& caseName, const std:
     return 1;
 }
 
+int usageMistake(const std::string& message, const std::string& usage) {
+    std::fprintf(stderr, "vantorel-cli: %s\n\n%s", message.c_str(), usage.c_str());
+    return 2;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     std::signal(SIGPIPE, SIG_IGN);
-    if (argc < 2) {
-        printCommandList(stderr);
-        return 2;
-    }
+    if (argc < 2) return usageMistake("commande manquante", commandList());
     std::string name = argv[1];
-    if (name == "help" || name == "--help" || name == "-h") {
-        printCommandList(stdout);
-        return 0;
-    }
+    if (name == "help" || name == "--help" || name == "-h") return writeOut(commandList());
     auto found = commands().find(name);
-    if (found == commands().end()) {
-        std::fprintf(stderr, "vantorel-cli: commande inconnue : %s\n\n", name.c_str());
-        printCommandList(stderr);
-        return 2;
-    }
+    if (found == commands().end()) return usageMistake("commande inconnue : " + name, commandList());
     const auto& command = found->second;
     vantorel::cli::Args args(argv + 2, argv + argc);
     try {
-        nlohmann::json result = command.run(args);
+        vantorel::cli::Options options(args, command.options);
+        if (options.helpRequested()) return writeOut(vantorel::cli::usage(command));
+        nlohmann::json result = command.run(options);
         return writeOut(vantorel::json::pretty(result) + "\n");
-    } catch (const vantorel::cli::UsageError& usage) {
-        std::fprintf(stderr, "vantorel-cli: %s\nusage : vantorel-cli %s %s\n", usage.what(), command.name.c_str(),
-                     command.usage.c_str());
-        return 2;
+    } catch (const vantorel::cli::UsageError& mistake) {
+        return usageMistake(mistake.what(), vantorel::cli::usage(command));
     } catch (const vantorel::cli::ReportedError& error) {
         return reportError(error.type, error.caseName, error.message);
     } catch (const vantorel::Error& error) {
-        return reportError(error.type(), error.caseName(), error.description());
+        return reportError(error.type(), error.caseName(), vantorel::readable(error));
     } catch (const std::exception& error) {
         return reportError("UnexpectedError", "unexpected", std::string("Erreur inattendue : ") + error.what());
     }

@@ -6,8 +6,7 @@
 namespace vantorel::cli {
 namespace {
 
-nlohmann::json runMeasure(const Args& args) {
-    Options options(args, {{"--transpose"}, {"--start"}, {"--duration"}});
+nlohmann::json runMeasure(const Options& options) {
     const std::string& file = options.required(0, "fichier audio");
     if (options.positional().size() > 1) throw UsageError("un seul fichier audio attendu");
     AudioMeasurement measurement = LocalAudioAnalyzer::analyze(file, options.number("--transpose").value_or(0),
@@ -16,8 +15,11 @@ nlohmann::json runMeasure(const Args& args) {
     return measurement.dictionary();
 }
 
-VANTOREL_CLI_COMMAND("measure", "FICHIER [--transpose DEMITONS] [--start SECONDES] [--duration SECONDES]",
-                     "mesure niveau, dynamique, spectre, stéréo et tonalité d’un fichier audio", runMeasure);
+VANTOREL_CLI_COMMAND("measure", "FICHIER", "mesure niveau, dynamique, spectre, stéréo et tonalité d’un fichier audio",
+                     {{"--transpose", "DEMITONS", "transposition du clip, en demi-tons"},
+                      {"--start", "SECONDES", "début de l’extrait analysé, en secondes"},
+                      {"--duration", "SECONDES", "durée de l’extrait analysé, en secondes"}},
+                     runMeasure);
 
 }  // namespace
 }  // namespace vantorel::cli

@@ -6,14 +6,13 @@
 namespace vantorel::cli {
 namespace {
 
-nlohmann::json runParse(const Args& args) {
-    Options options(args, {});
+nlohmann::json runParse(const Options& options) {
     const std::string& file = options.required(0, "fichier .als");
     if (options.positional().size() > 1) throw UsageError("un seul fichier .als attendu");
     return ALSProjectScanner().parse(file).dictionary();
 }
 
-VANTOREL_CLI_COMMAND("parse", "FICHIER.als", "résume un projet Ableton : pistes, clips, tempo, étape", runParse);
+VANTOREL_CLI_COMMAND("parse", "FICHIER.als", "résume un projet Ableton : pistes, clips, tempo, étape", {}, runParse);
 
 }  // namespace
 }  // namespace vantorel::cli

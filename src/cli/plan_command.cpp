@@ -6,13 +6,7 @@
 namespace vantorel::cli {
 namespace {
 
-nlohmann::json runPlan(const Args& args) {
-    Options options(args, {{"--revision"},
-                           {"--selected-track"},
-                           {"--selected-midi", false},
-                           {"--track-count"},
-                           {"--time"},
-                           {"--recent"}});
+nlohmann::json runPlan(const Options& options) {
     const std::string& prompt = options.required(0, "demande");
     if (options.positional().size() > 1) throw UsageError("une seule demande attendue (mettez-la entre guillemets)");
     SafeActionPlanner::PlanningContext context;
@@ -25,10 +19,14 @@ nlohmann::json runPlan(const Args& args) {
     return SafeActionPlanner::plan(prompt, context).dictionary();
 }
 
-VANTOREL_CLI_COMMAND("plan",
-                     "[--revision N] [--selected-track I] [--selected-midi] [--track-count N] [--time TEMPS] "
-                     "[--recent N] DEMANDE",
-                     "prépare le plan d’actions local d’une demande", runPlan);
+VANTOREL_CLI_COMMAND("plan", "DEMANDE", "prépare le plan d’actions local d’une demande",
+                     {{"--revision", "N", "révision de la session"},
+                      {"--selected-track", "I", "index de la piste sélectionnée"},
+                      {"--selected-midi", "", "la piste sélectionnée est une piste MIDI"},
+                      {"--track-count", "N", "nombre de pistes du Live Set"},
+                      {"--time", "TEMPS", "position de lecture, en temps"},
+                      {"--recent", "N", "nombre d’actions récentes"}},
+                     runPlan);
 
 }  // namespace
 }  // namespace vantorel::cli

@@ -6,8 +6,7 @@
 namespace vantorel::cli {
 namespace {
 
-nlohmann::json runPredicates(const Args& args) {
-    Options options(args, {});
+nlohmann::json runPredicates(const Options& options) {
     const std::string& text = options.required(0, "texte");
     if (options.positional().size() > 1) throw UsageError("un seul texte attendu (mettez-le entre guillemets)");
     return {
@@ -18,7 +17,7 @@ nlohmann::json runPredicates(const Args& args) {
     };
 }
 
-VANTOREL_CLI_COMMAND("predicates", "TEXTE", "indique comment le planificateur lit un message", runPredicates);
+VANTOREL_CLI_COMMAND("predicates", "TEXTE", "indique comment le planificateur lit un message", {}, runPredicates);
 
 }  // namespace
 }  // namespace vantorel::cli

@@ -6,8 +6,7 @@
 namespace vantorel::cli {
 namespace {
 
-nlohmann::json runPreflight(const Args& args) {
-    Options options(args, {{"--context"}, {"--history"}});
+nlohmann::json runPreflight(const Options& options) {
     auto path = options.value("--context");
     if (!path) throw UsageError("option --context manquante");
     const std::string& question = options.required(0, "question");
@@ -26,8 +25,10 @@ nlohmann::json runPreflight(const Args& args) {
     return {{"answer", answer ? nlohmann::json(*answer) : nlohmann::json(nullptr)}};
 }
 
-VANTOREL_CLI_COMMAND("preflight", "--context CONTEXTE.json [--history HISTORIQUE.json] QUESTION",
-                     "réponse déterministe à une question, sans agent (null sinon)", runPreflight);
+VANTOREL_CLI_COMMAND("preflight", "QUESTION", "réponse déterministe à une question, sans agent (null sinon)",
+                     {{"--context", "CONTEXTE.json", "contexte Live au format JSON (obligatoire)"},
+                      {"--history", "HISTORIQUE.json", "tours de conversation précédents"}},
+                     runPreflight);
 
 }  // namespace
 }  // namespace vantorel::cli

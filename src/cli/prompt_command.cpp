@@ -6,8 +6,7 @@
 namespace vantorel::cli {
 namespace {
 
-nlohmann::json runPrompt(const Args& args) {
-    Options options(args, {{"--context"}, {"--history"}});
+nlohmann::json runPrompt(const Options& options) {
     auto path = options.value("--context");
     if (!path) throw UsageError("option --context manquante");
     const std::string& question = options.required(0, "question");
@@ -26,8 +25,10 @@ nlohmann::json runPrompt(const Args& args) {
              EmbeddedAgentClient::buildPrompt(question, EmbeddedAgentClient::serialisedContext(compacted), history)}};
 }
 
-VANTOREL_CLI_COMMAND("prompt", "--context CONTEXTE.json [--history HISTORIQUE.json] QUESTION",
-                     "construit le prompt de l’agent pour une question", runPrompt);
+VANTOREL_CLI_COMMAND("prompt", "QUESTION", "construit le prompt de l’agent pour une question",
+                     {{"--context", "CONTEXTE.json", "contexte Live au format JSON (obligatoire)"},
+                      {"--history", "HISTORIQUE.json", "tours de conversation précédents"}},
+                     runPrompt);
 
 }  // namespace
 }  // namespace vantorel::cli

@@ -6,8 +6,7 @@
 namespace vantorel::cli {
 namespace {
 
-nlohmann::json runResolveKey(const Args& args) {
-    Options options(args, {});
+nlohmann::json runResolveKey(const Options& options) {
     const std::string& original = options.required(0, "demande d’origine");
     const std::string& reply = options.required(1, "réponse");
     if (options.positional().size() > 2) throw UsageError("deux textes attendus : la demande puis la réponse");
@@ -15,8 +14,7 @@ nlohmann::json runResolveKey(const Args& args) {
     return {{"prompt", resolved ? nlohmann::json(*resolved) : nlohmann::json(nullptr)}};
 }
 
-VANTOREL_CLI_COMMAND("resolve-key", "DEMANDE RÉPONSE",
-                     "complète une demande MIDI avec la tonalité donnée en réponse", runResolveKey);
+VANTOREL_CLI_COMMAND("resolve-key", "DEMANDE RÉPONSE", "complète une demande MIDI avec la tonalité donnée en réponse", {}, runResolveKey);
 
 }  // namespace
 }  // namespace vantorel::cli

@@ -6,8 +6,7 @@
 namespace vantorel::cli {
 namespace {
 
-nlohmann::json runRoute(const Args& args) {
-    Options options(args, {{"--answer"}});
+nlohmann::json runRoute(const Options& options) {
     auto answer = options.value("--answer");
     if (!answer) throw UsageError("option --answer manquante");
     if (options.positional().size() > 1) throw UsageError("une seule question attendue");
@@ -22,8 +21,9 @@ nlohmann::json runRoute(const Args& args) {
             {"shown", EmbeddedAgentClient::userFacingAnswer(safe)}};
 }
 
-VANTOREL_CLI_COMMAND("route", "--answer TEXTE [QUESTION]",
-                     "commande à planifier et texte affiché pour une réponse d’agent", runRoute);
+VANTOREL_CLI_COMMAND("route", "[QUESTION]", "commande à planifier et texte affiché pour une réponse d’agent",
+                     {{"--answer", "TEXTE", "réponse de l’agent (obligatoire)"}},
+                     runRoute);
 
 }  // namespace
 }  // namespace vantorel::cli

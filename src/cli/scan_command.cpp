@@ -25,8 +25,7 @@ void drawProgress(int done, int total) {
     std::fflush(stderr);
 }
 
-nlohmann::json runScan(const Args& args) {
-    Options options(args, {{"--previous"}});
+nlohmann::json runScan(const Options& options) {
     const std::string& folder = options.required(0, "dossier de projets");
     if (options.positional().size() > 1) throw UsageError("un seul dossier attendu");
 
@@ -54,8 +53,9 @@ nlohmann::json runScan(const Args& args) {
     return scanner.scan(folder, previous ? &*previous : nullptr, progress).dictionary();
 }
 
-VANTOREL_CLI_COMMAND("scan", "DOSSIER [--previous INDEX.json]",
-                     "indexe les projets Ableton (.als) d’un dossier et les classe par étape", runScan);
+VANTOREL_CLI_COMMAND("scan", "DOSSIER", "indexe les projets Ableton (.als) d’un dossier et les classe par étape",
+                     {{"--previous", "INDEX.json", "index précédent : seuls les projets modifiés sont relus"}},
+                     runScan);
 
 }  // namespace
 }  // namespace vantorel::cli

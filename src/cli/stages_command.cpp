@@ -7,8 +7,7 @@
 namespace vantorel::cli {
 namespace {
 
-nlohmann::json runStages(const Args& args) {
-    Options options(args, {{"--project"}, {"--measurement"}});
+nlohmann::json runStages(const Options& options) {
     auto project = options.value("--project");
     if (!project) throw UsageError("option --project manquante");
     const std::string& analysisPath = options.required(0, "fichier d’analyse JSON");
@@ -30,8 +29,10 @@ nlohmann::json runStages(const Args& args) {
     return VantorelMilestoneEngine::evaluate(*project, analysis, measurement).dictionary();
 }
 
-VANTOREL_CLI_COMMAND("stages", "--project NOM [--measurement MESURE.json] ANALYSE.json",
-                     "évalue les six étapes de production d’une analyse de projet", runStages);
+VANTOREL_CLI_COMMAND("stages", "ANALYSE.json", "évalue les six étapes de production d’une analyse de projet",
+                     {{"--project", "NOM", "nom du projet (obligatoire)"},
+                      {"--measurement", "MESURE.json", "mesure audio du master"}},
+                     runStages);
 
 }  // namespace
 }  // namespace vantorel::cli

@@ -6,8 +6,7 @@
 namespace vantorel::cli {
 namespace {
 
-nlohmann::json runValidate(const Args& args) {
-    Options options(args, {{"--revision"}});
+nlohmann::json runValidate(const Options& options) {
     auto revision = options.integer("--revision");
     if (!revision) throw UsageError("--revision manquant");
     const std::string& path = options.required(0, "fichier de plan");
@@ -23,8 +22,9 @@ nlohmann::json runValidate(const Args& args) {
     return {{"valid", true}};
 }
 
-VANTOREL_CLI_COMMAND("validate", "--revision N PLAN.json",
-                     "vérifie un plan d’actions contre la révision de la session", runValidate);
+VANTOREL_CLI_COMMAND("validate", "PLAN.json", "vérifie un plan d’actions contre la révision de la session",
+                     {{"--revision", "N", "révision actuelle de la session (obligatoire)"}},
+                     runValidate);
 
 }  // namespace
 }  // namespace vantorel::cli

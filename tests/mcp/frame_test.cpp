@@ -3,6 +3,7 @@
 #include "common/process.h"
 #include "mcp/frame.h"
 #include "mcp/tool_handlers.h"
+#include "support/required.h"
 #include "support/temp_home.h"
 
 #include <gtest/gtest.h>
@@ -42,9 +43,7 @@ Exchange talk(const std::string& input) {
 
 class Frame : public ::testing::Test {
 protected:
-    void SetUp() override {
-        if (!std::filesystem::exists(program())) GTEST_SKIP() << "vantorel-mcp is not built";
-    }
+    void SetUp() override { VANTOREL_REQUIRE(std::filesystem::exists(program()), "vantorel-mcp is not built"); }
     testing::TempHome home;  // no bridge.json: tool calls fail without network
 };
 

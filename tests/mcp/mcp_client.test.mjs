@@ -25,6 +25,8 @@ try {
   sdk = null;
 }
 const skip = !existsSync(binary) ? `vantorel-mcp is not built in ${build}` : !sdk ? "npm tools are not installed" : false;
+// In CI a missing program or tool is a failure, never a skip that passes.
+if (skip && process.env.CI) throw new Error(`${skip} (CI is set: nothing may be skipped)`);
 
 // name → [properties, required, readOnlyHint, idempotentHint]
 const expected = {

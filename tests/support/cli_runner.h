@@ -4,6 +4,7 @@
 #pragma once
 
 #include "common/process.h"
+#include "support/required.h"
 #include "support/temp_home.h"
 
 #include <gtest/gtest.h>
@@ -36,12 +37,10 @@ inline CliOutcome runCli(std::vector<std::string> arguments,
 }
 
 // A test of the command line in a private home; skipped when the program is
-// not built.
+// not built, failed when that happens in CI.
 class CliTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        if (!std::filesystem::exists(cliProgram())) GTEST_SKIP() << "vantorel-cli is not built";
-    }
+    void SetUp() override { VANTOREL_REQUIRE(std::filesystem::exists(cliProgram()), "vantorel-cli is not built"); }
     TempHome home;
 };
 
