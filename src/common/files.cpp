@@ -47,11 +47,19 @@ void createDirectories(const std::filesystem::path& folder) {
     std::filesystem::create_directories(folder);
 }
 
-void writeAtomically(const std::filesystem::path& path, std::string_view contents, std::optional<mode_t> permissions) {
+namespace {
+std::string temporaryPrefix(const std::filesystem::path& path) { return "." + path.filename().string() + ".tmp-"; }
+}  // namespace
+
+void writeAtomically(const std::filesystem::path& path, std::string_view contents, std::optional<mode_t> permissions,
+                     const WriteStepHook& afterStep) {
+    auto step = [&](WriteStep done) {
+        if (afterStep) afterStep(done);
+    };
     std::filesystem::path folder = path.parent_path();
     if (folder.empty()) folder = ".";
     createDirectories(folder);
-    std::string temporary = (folder / ("." + path.filename().string() + ".tmp-XXXXXX")).string();
+    std::string temporary = (folder / (temporaryPrefix(path) + "XXXXXX")).string();
     int fd = ::mkstemp(temporary.data());
     if (fd < 0) fail("create temporary file in " + folder.string());
     try {
@@ -66,14 +74,18 @@ void writeAtomically(const std::filesystem::path& path, std::string_view content
             mode = 0666 & ~mask;
         }
         if (::fchmod(fd, mode) != 0) fail("chmod " + temporary);
+        step(WriteStep::opened);
         writeAll(fd, contents, temporary);
+        step(WriteStep::written);
         if (::fsync(fd) != 0) fail("fsync " + temporary);
         if (::close(fd) != 0) {
             fd = -1;
             fail("close " + temporary);
         }
         fd = -1;
+        step(WriteStep::flushed);
         if (::rename(temporary.c_str(), path.c_str()) != 0) fail("rename " + temporary + " to " + path.string());
+        step(WriteStep::renamed);
     } catch (...) {
         int saved = errno;
         if (fd >= 0) ::close(fd);
@@ -85,6 +97,24 @@ void writeAtomically(const std::filesystem::path& path, std::string_view content
     if (dir >= 0) {
         ::fsync(dir);
         ::close(dir);
+    }
+}
+
+void removeStaleTemporaries(const std::filesystem::path& path, std::chrono::seconds olderThan) {
+    namespace fs = std::filesystem;
+    fs::path folder = path.parent_path().empty() ? fs::path(".") : path.parent_path();
+    const std::string prefix = temporaryPrefix(path);
+    std::error_code error;
+    const auto now = fs::file_time_type::clock::now();
+    for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
+        std::string name = it->path().filename().string();
+        // mkstemp's six characters, exactly: nothing else of the folder is ours.
+        if (name.size() != prefix.size() + 6 || name.compare(0, prefix.size(), prefix) != 0) continue;
+        std::error_code entryError;
+        if (!it->is_regular_file(entryError)) continue;
+        auto modified = it->last_write_time(entryError);
+        if (entryError || now - modified < olderThan) continue;
+        fs::remove(it->path(), entryError);
     }
 }
 

@@ -141,6 +141,7 @@ void writeJsonFile(const std::filesystem::path& path, const Json& value) {
 }
 
 std::optional<Json> readJsonFile(const std::filesystem::path& path) {
+    files::removeStaleTemporaries(path);
     auto content = files::read(path);
     if (!content) return std::nullopt;
     return json::parse(*content);

@@ -63,7 +63,9 @@ std::optional<Clock::time_point> optionalDate(const Json& object, std::string_vi
 // Writes the JSON to path atomically, pretty-printed with sorted keys.
 // Throws std::system_error or std::filesystem::filesystem_error.
 void writeJsonFile(const std::filesystem::path& path, const Json& value);
-// The file's JSON, or nothing when it cannot be read or parsed.
+// A store's file as it loads: the temporaries that killed writers left beside
+// it are removed first, then the file's JSON, or nothing when it cannot be
+// read or parsed.
 std::optional<Json> readJsonFile(const std::filesystem::path& path);
 
 }  // namespace vantorel::project

@@ -47,30 +47,60 @@ TEST(AtomicWrite, FailedRenameLeavesNoTemporaryBehind) {
     EXPECT_EQ(entries, 3u);  // tmp, run, store.json and nothing else
 }
 
-// A writer killed at any moment leaves either the old or the new content.
-TEST(AtomicWrite, InterruptedWriterNeverLeavesAPartialFile) {
+// A writer killed after each step of its write leaves the old content until
+// the rename and the new one after it, never a mix; the temporary it leaves
+// behind is removed when the file is next loaded.
+TEST(AtomicWrite, WriterKilledAtEachStepLeavesOldOrNew) {
     testing::TempHome home;
     fs::path target = home.root() / "store.json";
     const std::string oldContent(256 * 1024, 'o');
     const std::string newContent(256 * 1024, 'n');
-    for (int round = 0; round < 12; ++round) {
+    struct Row {
+        files::WriteStep killedAfter;
+        const std::string* expected;
+        bool temporaryLeft;
+    } rows[] = {
+        {files::WriteStep::opened, &oldContent, true},
+        {files::WriteStep::written, &oldContent, true},
+        {files::WriteStep::flushed, &oldContent, true},
+        {files::WriteStep::renamed, &newContent, false},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(static_cast<int>(row.killedAfter));
         files::writeAtomically(target, oldContent);
         pid_t writer = ::fork();
         ASSERT_GE(writer, 0);
         if (writer == 0) {
-            for (;;) {
-                files::writeAtomically(target, newContent);
-                files::writeAtomically(target, oldContent);
-            }
+            files::writeAtomically(target, newContent, std::nullopt, [&](files::WriteStep step) {
+                if (step == row.killedAfter) ::raise(SIGKILL);
+            });
+            ::_exit(0);  // not killed: the hook was never called
         }
-        ::usleep(static_cast<useconds_t>(1000 + round * 1700));
-        ::kill(writer, SIGKILL);
         int status = 0;
         ::waitpid(writer, &status, 0);
-        auto content = files::read(target);
-        ASSERT_TRUE(content);
-        EXPECT_TRUE(*content == oldContent || *content == newContent) << "round " << round << ": "
-                                                                        << content->size() << " bytes";
+        ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << "the writer was not stopped";
+        EXPECT_EQ(files::read(target), *row.expected);
+
+        auto leftovers = [&] {
+            std::size_t count = 0;
+            for (const auto& entry : fs::directory_iterator(home.root())) {
+                count += entry.path().filename().string().rfind(".store.json.tmp-", 0) == 0 ? 1 : 0;
+            }
+            return count;
+        };
+        EXPECT_EQ(leftovers(), row.temporaryLeft ? 1u : 0u);
+        files::removeStaleTemporaries(target);  // too young: perhaps another writer's
+        EXPECT_EQ(leftovers(), row.temporaryLeft ? 1u : 0u);
+        files::removeStaleTemporaries(target, std::chrono::seconds(0));
+        EXPECT_EQ(leftovers(), 0u);
+    }
+    // Only the store's own temporaries go.
+    for (const char* name : {".store.json.tmp-", ".store.json.tmp-abcdefg", ".other.json.tmp-abcdef", "notes.txt"}) {
+        testing::writeText(home.root() / name, "x");
+    }
+    files::removeStaleTemporaries(target, std::chrono::seconds(0));
+    for (const char* name : {".store.json.tmp-", ".store.json.tmp-abcdefg", ".other.json.tmp-abcdef", "notes.txt"}) {
+        EXPECT_TRUE(fs::exists(home.root() / name)) << name;
     }
 }
 
