@@ -1,6 +1,7 @@
 #include "bridge/configuration.h"
 #include "bridge/failure.h"
 #include "bridge/readable.h"
+#include "support/expect_error.h"
 #include "support/temp_home.h"
 
 #include <gtest/gtest.h>
@@ -50,29 +51,21 @@ TEST(AppBridgeConfiguration, ValidatesLoopbackPlainHttpAndLongToken) {
         if (row.accepted) {
             EXPECT_NO_THROW(AppBridgeConfiguration::load(file));
         } else {
-            try {
-                AppBridgeConfiguration::load(file);
-                ADD_FAILURE() << "accepted";
-            } catch (const BridgeFailure& failure) {
-                EXPECT_EQ(failure.kind(), BridgeFailureCase::configurationInvalid);
-                EXPECT_EQ(readable(failure), "Configuration locale invalide.");
-            }
+            EXPECT_ERROR((void)AppBridgeConfiguration::load(file), BridgeFailure, BridgeFailureCase::configurationInvalid,
+                         "Configuration locale invalide.");
         }
     }
 }
 
 TEST(AppBridgeConfiguration, MissingFileIsConfigurationMissing) {
     testing::TempHome home;
-    try {
-        AppBridgeConfiguration::load(home.root() / "absent.json");
-        FAIL() << "accepted";
-    } catch (const BridgeFailure& failure) {
-        EXPECT_EQ(failure.kind(), BridgeFailureCase::configurationMissing);
-        EXPECT_EQ(readable(failure), "Configuration locale introuvable. Réinstalle VantorelBridge.");
-    }
     // A folder in its place cannot be read either.
     std::filesystem::create_directories(home.root() / "folder.json");
-    EXPECT_THROW(AppBridgeConfiguration::load(home.root() / "folder.json"), BridgeFailure);
+    for (const char* name : {"absent.json", "folder.json"}) {
+        EXPECT_ERROR((void)AppBridgeConfiguration::load(home.root() / name), BridgeFailure,
+                     BridgeFailureCase::configurationMissing,
+                     "Configuration locale introuvable. Réinstalle VantorelBridge.");
+    }
 }
 
 TEST(BridgeUrl, ResolvesVersionedPathsAgainstTheBase) {

@@ -1,4 +1,5 @@
 #include "planning/plan.h"
+#include "support/expect_error.h"
 
 #include <gtest/gtest.h>
 
@@ -154,13 +155,8 @@ TEST(SafeActionPlanJson, DictionaryRefusesNumbersJsonCannotHold) {
     clip.notes = {{60, 0, 1, 100}, {60, 1, HUGE_VAL, 100}};
     for (const auto& step : {action, clip}) {
         plan.actions = {bareAction(SafeActionCommand::organize), step};
-        try {
-            (void)plan.dictionary();
-            ADD_FAILURE() << "encoded";
-        } catch (const SafePlannerError& error) {
-            EXPECT_EQ(error.kind(), SafePlannerErrorCase::encodingFailed);
-            EXPECT_EQ(error.description(), "Impossible de préparer ce plan d’actions.");
-        }
+        EXPECT_ERROR((void)plan.dictionary(), SafePlannerError, SafePlannerErrorCase::encodingFailed,
+                     "Impossible de préparer ce plan d’actions.");
     }
 }
 

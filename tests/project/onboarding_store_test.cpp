@@ -1,5 +1,6 @@
 #include "project/onboarding_store.h"
 
+#include "support/expect_error.h"
 #include "support/temp_home.h"
 
 #include <gtest/gtest.h>
@@ -12,17 +13,6 @@ using nlohmann::json;
 json answers() {
     return {{"level", "  Avancé \n"},    {"genre", "Techno mélodique"}, {"references", ""},
             {"targetFormat", "CLUB"},    {"mainBlocker", "Finir l’arrangement"}, {"answerStyle", "direct"}};
-}
-
-void expectError(const std::function<void()>& call, VantorelOnboardingErrorCase kind, const char* text) {
-    try {
-        call();
-        ADD_FAILURE() << "no error";
-    } catch (const VantorelOnboardingError& error) {
-        EXPECT_EQ(error.kind(), kind);
-        EXPECT_EQ(error.description(), text);
-        EXPECT_EQ(error.type(), "VantorelOnboardingError");
-    }
 }
 
 TEST(VantorelOnboardingStore, SavesANormalisedProfile) {
@@ -62,8 +52,8 @@ TEST(VantorelOnboardingStore, RefusesIncompleteOrUnknownAnswersAndChangesNothing
         SCOPED_TRACE(c.key);
         json values = answers();
         values[c.key] = c.value;
-        expectError([&] { store.saveProfile(values); }, VantorelOnboardingErrorCase::invalidProfile,
-                    "Complète les cinq choix obligatoires du profil producteur.");
+        EXPECT_ERROR(store.saveProfile(values), VantorelOnboardingError, VantorelOnboardingErrorCase::invalidProfile,
+                     "Complète les cinq choix obligatoires du profil producteur.");
     }
     EXPECT_EQ(store.contents().profile.genre, "Techno mélodique");
     EXPECT_EQ(testing::readText(store.file()), saved);
@@ -72,10 +62,10 @@ TEST(VantorelOnboardingStore, RefusesIncompleteOrUnknownAnswersAndChangesNothing
 TEST(VantorelOnboardingStore, ProjectFlow) {
     testing::TempHome home;
     VantorelOnboardingStore store;
-    expectError([&] { store.validateStage("My Track", 0); }, VantorelOnboardingErrorCase::invalidStage,
-                "Choisis une étape comprise entre 1 et 6.");
-    expectError([&] { store.validateStage("My Track", 7); }, VantorelOnboardingErrorCase::invalidStage,
-                "Choisis une étape comprise entre 1 et 6.");
+    for (int stage : {0, 7}) {
+        EXPECT_ERROR(store.validateStage("My Track", stage), VantorelOnboardingError,
+                     VantorelOnboardingErrorCase::invalidStage, "Choisis une étape comprise entre 1 et 6.");
+    }
 
     store.markOrganized("My Track");
     store.complete(" my track ");
