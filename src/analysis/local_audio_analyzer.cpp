@@ -57,7 +57,7 @@ constexpr const char* kScope = "rawClipSourcePreFx";
 constexpr const char* kMeasurementNotice =
     "Analyse locale du fichier source du clip, avant les devices, retours et traitements master. Ce n’est pas le "
     "rendu entendu au master.";
-constexpr const char* kPrivacy = "Le fichier audio reste sur ce Mac.";
+constexpr const char* kPrivacy = "Le fichier audio reste sur cet ordinateur.";
 
 [[noreturn]] void fail(AudioMeasurementErrorCase kind) { throw AudioMeasurementError(kind); }
 

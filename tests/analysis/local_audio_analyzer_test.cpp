@@ -288,7 +288,7 @@ TEST_F(LocalAnalysis, DictionaryForm) {
     EXPECT_EQ(mono["measurementNotice"],
               "Analyse locale du fichier source du clip, avant les devices, retours et traitements master. Ce n’est pas le "
               "rendu entendu au master.");
-    EXPECT_EQ(mono["privacy"], "Le fichier audio reste sur ce Mac.");
+    EXPECT_EQ(mono["privacy"], "Le fichier audio reste sur cet ordinateur.");
     EXPECT_TRUE(mono["channelCount"].is_number_integer());
     EXPECT_TRUE(mono["sampleRate"].is_number_float());
     EXPECT_EQ(mono["bandEnergyPercent"].size(), 6u);

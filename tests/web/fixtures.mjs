@@ -170,7 +170,7 @@ export function measurement(over = {}) {
     waveform,
     spectrogram,
     measurementNotice: 'Analyse locale du fichier source du clip, avant les devices, retours et traitements master. Ce n’est pas le rendu entendu au master.',
-    privacy: 'Le fichier audio reste sur ce Mac.',
+    privacy: 'Le fichier audio reste sur cet ordinateur.',
     stereoCorrelation: 0.82,
     stereoWidthPercent: 34,
     key: 'F minor',

@@ -83,7 +83,7 @@ test('set-up: from nothing installed to a connected session', async () => {
   app.send('agentConnectionResult', { ok: true, pending: true, agent: 'codex', message: 'Connexion à Codex…' });
   await see('[data-check="agent-codex"] .result-pending', 'Connexion à Codex…');
   assert.equal(await page.isDisabled('button[data-action="connectAgent-codex"]'), true);
-  app.send('agentConnectionResult', { ok: false, agent: 'claude', message: 'Claude Code n’est pas installé sur ce Mac. Installe-le puis réessaie.' });
+  app.send('agentConnectionResult', { ok: false, agent: 'claude', message: 'Claude Code n’est pas installé sur cet ordinateur. Installe-le puis réessaie.' });
   app.send('agentConnectionResult', { ok: true, agent: 'codex', message: 'Codex utilise maintenant Vantorel.' });
   await see('[data-check="agent-codex"] .result-ok', 'Codex utilise maintenant Vantorel.');
   await see('[data-check="agent-claude"] .result-error', 'Claude Code n’est pas installé');
