@@ -41,9 +41,10 @@ TEST_F(UnderFrenchLocale, NumberFormatsKeepThePoint) {
 }
 
 TEST_F(UnderFrenchLocale, PlanAndStageTextsKeepThePoint) {
-    auto plan = SafeActionPlanner::plan("mets le tempo à 124,5 bpm", SafeActionPlanner::PlanningContext{});
+    auto plan = SafeActionPlanner::plan("124,5 bpm", SafeActionPlanner::PlanningContext{});
+    EXPECT_EQ(plan.title, "Régler le tempo à 124.5 BPM");
     ASSERT_FALSE(plan.actions.empty());
-    EXPECT_EQ(plan.actions[0].title, "Régler le tempo à 124.5 BPM");
+    EXPECT_EQ(plan.actions[0].tempo, 124.5);
 
     Json lead = {{"name", "Lead"},
                  {"active", true},
