@@ -129,11 +129,11 @@ TEST(CliOptions, UsageIsGeneratedFromTheDeclarations) {
               "prépare le plan d’actions local d’une demande\n"
               "\n"
               "Options :\n"
-              "  --time TEMPS        position de lecture\n"
-              "  --selected-midi     piste MIDI\n"
-              "  --count N           nombre\n"
-              "  --chroma C0,…,C11   douze poids\n"
-              "  --help              affiche cette aide\n");
+              "  --time TEMPS       position de lecture\n"
+              "  --selected-midi    piste MIDI\n"
+              "  --count N          nombre\n"
+              "  --chroma C0,…,C11  douze poids\n"
+              "  --help             affiche cette aide\n");
     Command bare{"bridge-status", "", "indique si VantorelBridge est prêt", {}, {}};
     EXPECT_EQ(usage(bare),
               "usage : vantorel-cli bridge-status\n"
