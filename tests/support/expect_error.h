@@ -4,6 +4,8 @@
 // each fail the test with what happened instead.
 #pragma once
 
+#include "common/error.h"
+
 #include <gtest/gtest.h>
 
 #include <exception>
@@ -21,8 +23,10 @@ template <typename Type, typename Case>
         call();
     } catch (const Type& error) {
         if (error.kind() != expected) {
-            return ::testing::AssertionFailure() << statement << "\n  threw case " << error.caseName()
-                                                 << " (\"" << error.description() << "\")";
+            // Through the base: some enumerations also have a static caseName(kind).
+            const vantorel::Error& base = error;
+            return ::testing::AssertionFailure() << statement << "\n  threw case " << base.caseName() << " (\""
+                                                 << error.description() << "\")";
         }
         if (error.description() != text) {
             return ::testing::AssertionFailure() << statement << "\n  threw the sentence \"" << error.description()
