@@ -11,6 +11,7 @@
 #include <unicode/coll.h>
 #include <unicode/locid.h>
 #include <unicode/unistr.h>
+#include <unicode/utf8.h>
 
 #include <algorithm>
 #include <atomic>
@@ -62,6 +63,27 @@ bool hasLiveSetExtension(const std::string& name) {
 }
 
 std::string fileNameOf(const fs::path& path) { return path.filename().string(); }
+
+// A path that is not UTF-8 reaches the page with replacement characters, so
+// the page could never ask to open it again: such a set is left out of the
+// index, with a warning naming it as the page will show it.
+bool isUtf8(std::string_view bytes) {
+    const auto* data = reinterpret_cast<const uint8_t*>(bytes.data());
+    const auto length = static_cast<int32_t>(bytes.size());
+    if (static_cast<std::size_t>(length) != bytes.size()) return false;
+    for (int32_t at = 0; at < length;) {
+        UChar32 c;
+        U8_NEXT(data, at, length, c);
+        if (c < 0) return false;
+    }
+    return true;
+}
+
+std::string withReplacementCharacters(std::string_view bytes) {
+    std::string shown;
+    icu::UnicodeString::fromUTF8(icu::StringPiece(bytes.data(), static_cast<int32_t>(bytes.size()))).toUTF8String(shown);
+    return shown;
+}
 
 bool reusable(const ALSProjectSummary& stored, const ALSFileAttributes& now) {
     if (!now.modifiedAt || !now.size || *now.size != stored.fileSize) return false;
@@ -217,7 +239,13 @@ ALSProjectSummary ALSProjectScanner::parseAt(const fs::path& file, std::chrono::
 ALSProjectIndex ALSProjectScanner::scan(const fs::path& folder, const ALSProjectIndex* previous,
                                         const Progress& progress) const {
     const fs::path root = folderPath(folder);
-    const std::vector<fs::path> files = liveSets(root);
+    std::vector<fs::path> files = liveSets(root);
+    std::vector<std::string> unnamable;
+    std::erase_if(files, [&](const fs::path& file) {
+        if (isUtf8(file.native())) return false;
+        unnamable.push_back(withReplacementCharacters(file.lexically_relative(root).string()) + " — " + std::string(kNotUtf8Warning));
+        return true;
+    });
     // One time for every score of the scan, so that the order does not depend
     // on which file happened to be read first.
     const auto now = clock_();
@@ -313,6 +341,7 @@ ALSProjectIndex ALSProjectScanner::scan(const fs::path& folder, const ALSProject
 
     ALSProjectIndex index;
     index.folderPath = root.string();
+    index.warnings = std::move(unnamable);
     for (auto& outcome : outcomes) {
         if (outcome.summary) index.projects.push_back(std::move(*outcome.summary));
         if (outcome.warning) index.warnings.push_back(std::move(*outcome.warning));

@@ -13,7 +13,8 @@
 // whose lower-cased extension is "als" collected, then put in natural order
 // (case-insensitive, runs of digits by value: "Track 2" before "Track 10").
 //
-// Nothing is ever written; per-file problems become warnings.
+// Nothing is ever written; per-file problems become warnings. A Live Set whose
+// path is not UTF-8 is skipped with a warning: the page could not name it back.
 #pragma once
 
 #include "project/als_project.h"
@@ -25,6 +26,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace vantorel {
@@ -53,6 +55,9 @@ public:
 
 class ALSProjectScanner {
 public:
+    static constexpr std::string_view kNotUtf8Warning =
+        "Le chemin de ce fichier contient des caractères illisibles : renomme-le (ou son dossier) pour l’indexer.";
+
     // (done, total): from (0, n) to (n, n), one step at a time, on the thread
     // that called scan().
     using Progress = std::function<void(int done, int total)>;

@@ -117,6 +117,22 @@ TEST(ALSProjectScanner, BadFilesBecomeWarningsAndTheRestIsIndexed) {
               }));
 }
 
+TEST(ALSProjectScanner, SkipsASetWhosePathIsNotUtf8) {
+    testing::TempHome home;
+    const fs::path root = home.root() / "sets";
+    writeLiveSet(root / "good.als", grooveSet("g", 1));
+    writeLiveSet(root / "Latin\xE9 mix.als", grooveSet("l", 1));    // ISO 8859-1 "é"
+    writeLiveSet(root / "old \xFF" / "inside.als", grooveSet("i", 1));  // a folder name that is not UTF-8
+
+    ALSProjectIndex index = ALSProjectScanner({}, 0, fixedClock()).scan(root);
+    ASSERT_EQ(index.projects.size(), 1u);
+    EXPECT_EQ(index.projects[0].name, "good");
+    const std::string warning(ALSProjectScanner::kNotUtf8Warning);
+    EXPECT_EQ(index.warnings, (std::vector<std::string>{"Latin\uFFFD mix.als — " + warning, "old \uFFFD/inside.als — " + warning}));
+    // The index the page receives is valid UTF-8 throughout.
+    EXPECT_NO_THROW((void)index.dictionary().dump(-1, ' ', false, nlohmann::json::error_handler_t::strict));
+}
+
 TEST(ALSProjectScanner, AGzipBombIsStoppedWithTheDecompressionWarning) {
     testing::TempHome home;
     const fs::path root = home.root() / "sets";
