@@ -262,6 +262,14 @@ private:
     void failPlan(std::shared_ptr<PlanRun> run, std::exception_ptr error);
     void routeAssistant(const std::string& prompt);
     Json onboardingDictionary(const std::string& project) const;
+    // Master capture (flow).
+    struct CaptureRun;
+    void pollCapture(std::shared_ptr<CaptureRun> run);
+    void captureStatusArrived(std::shared_ptr<CaptureRun> run, Outcome<Json> outcome);
+    void cleanUpCapture(std::shared_ptr<CaptureRun> run, Json measurement);
+    void abortCapture(std::shared_ptr<CaptureRun> run, std::exception_ptr cause);
+    // Project index (flow): saves and clears of the index file, in order.
+    void inIndexStoreLane(std::function<void()> work, std::function<void(std::exception_ptr)> done);
 
     MainLoop& loop_;
     WebChannel& web_;
@@ -273,6 +281,8 @@ private:
 
     Timer pollTimer_;
     Timer relaunchTimer_;
+    Timer masterCaptureTimer_;  // the wait between two status polls of a capture
+    std::uint64_t projectIndexGeneration = 0;  // bumped by each scan and clear
     std::uint64_t epoch_ = 0;
     std::uint64_t prepareSequence_ = 0;
     int workInFlight_ = 0;

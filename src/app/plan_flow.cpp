@@ -250,7 +250,8 @@ void AppDelegate::runStep(std::shared_ptr<PlanRun> run) {
         const Json& result = outcome.get();
         if (done.command == SafeActionCommand::undo) {
             if (!recentAcceptedActions.empty()) recentAcceptedActions.pop_back();
-        } else if (done.reversible) {
+        } else if (done.reversible && done.command != SafeActionCommand::listenMaster) {
+            // A master capture removes the track it adds: nothing to take back.
             recentAcceptedActions.push_back(now());
             while (recentAcceptedActions.size() > recentActionLimit) recentAcceptedActions.pop_front();
         }

@@ -1,0 +1,100 @@
+#include "app/flow_fixture.h"
+#include "project/live_set_fixture.h"
+
+#include <gtest/gtest.h>
+
+namespace vantorel {
+namespace {
+
+using nlohmann::json;
+using testing::FlowFixture;
+
+std::filesystem::path writeSets(const std::filesystem::path& folder, int count) {
+    for (int i = 0; i < count; ++i) {
+        testing::writeLiveSet(folder / ("Set " + std::to_string(i) + ".als"), testing::simpleSet());
+    }
+    return folder;
+}
+
+TEST(ProjectIndexFlow, ScanPublishesAndOpensOnlyIndexedSets) {
+    FlowFixture f;
+    f.shell.folderToChoose = writeSets(f.home.root() / "Projets", 3);
+    f.app->chooseProjectFolder();
+    json index = f.waitFor("projectIndex");
+    EXPECT_EQ(index["indexed"], true);
+    ASSERT_EQ(index["projects"].size(), 3u);
+    auto progress = f.values("projectScanProgress");
+    EXPECT_EQ(progress.front(), (json{{"running", true}, {"completed", 0}, {"total", 0}}));
+    EXPECT_EQ(progress.back(), (json{{"running", false}, {"completed", 3}, {"total", 3}}));
+    EXPECT_TRUE(std::filesystem::exists(f.home.appData() / "project-index.json"));
+
+    std::string inside = index["projects"][0]["path"];
+    f.app->openIndexedProject(inside);
+    const std::filesystem::path outside = f.home.root() / "Ailleurs.als";
+    testing::writeLiveSet(outside, testing::simpleSet());
+    f.app->openIndexedProject(outside.string());
+    std::filesystem::remove(inside);
+    f.app->openIndexedProject(inside);  // indexed but gone: never handed to the desktop
+    EXPECT_EQ(f.values("projectScanResult"),
+              (std::vector<json>{{{"ok", true}, {"message", "Ouverture demandée à Ableton Live."}},
+                                 {{"ok", false}, {"message", "Ce projet ne fait pas partie de l’index local actuel."}},
+                                 {{"ok", false}, {"message", "Le système n’a pas pu ouvrir ce projet."}}}));
+    EXPECT_EQ(f.shell.opened, (std::vector<std::filesystem::path>{inside}));
+}
+
+TEST(ProjectIndexFlow, TheNewestScanOrClearWins) {
+    FlowFixture f;
+    const auto a = writeSets(f.home.root() / "A", 30);
+    const auto b = writeSets(f.home.root() / "B", 1);
+    // A slow scan of A, then a scan of B: A's result is dropped.
+    f.app->scanProjectFolder(a);
+    f.app->scanProjectFolder(b);
+    f.settle();
+    ASSERT_EQ(f.values("projectIndex").size(), 1u);
+    ASSERT_TRUE(f.app->projectIndex);
+    EXPECT_EQ(f.app->projectIndex->projects.size(), 1u);
+
+    // A clear during a scan stays cleared, in memory and on disk.
+    f.app->scanProjectFolder(a);
+    f.app->clearProjectIndex();
+    f.settle();
+    EXPECT_FALSE(f.app->projectIndex);
+    EXPECT_FALSE(std::filesystem::exists(f.home.appData() / "project-index.json"));
+    EXPECT_EQ(f.values("projectScanResult").back()["message"], "Index local effacé. Aucun fichier Ableton n’a été modifié.");
+    EXPECT_EQ(f.values("projectIndex").back(), (json{{"indexed", false}, {"projects", json::array()}}));
+}
+
+TEST(ProjectIndexFlow, AFailedSaveKeepsTheOldIndex) {
+    FlowFixture f;
+    f.app->scanProjectFolder(writeSets(f.home.root() / "A", 1));
+    f.waitFor("projectIndex");
+    // A folder where the file belongs: the write cannot replace it (even as root).
+    const auto file = f.home.appData() / "project-index.json";
+    std::filesystem::remove(file);
+    testing::writeText(file / "blocker", "x");
+    f.app->scanProjectFolder(writeSets(f.home.root() / "B", 2));
+    json failed = f.waitFor("projectScanResult");
+    EXPECT_EQ(failed["ok"], false);
+    EXPECT_EQ(failed["message"], ALSProjectIndexStoreError(ALSProjectIndexStoreErrorCase::saveFailed).description());
+    EXPECT_EQ(f.app->projectIndex->projects.size(), 1u);
+    EXPECT_EQ(f.values("projectIndex").size(), 1u);
+}
+
+TEST(OnboardingFlow, RefusalsUseTheStoresSentenceAndAnswersEndTheWait) {
+    FlowFixture f;
+    f.connect("Nuit.als");
+    f.app->saveProducerProfile(json{{"level", "expert"}});
+    EXPECT_EQ(f.waitFor("onboardingError")["message"], "Complète les cinq choix obligatoires du profil producteur.");
+    f.app->saveProducerProfile(json{{"level", "pro"}, {"genre", "techno"}, {"targetFormat", "club"},
+                                    {"mainBlocker", "le mix"}, {"answerStyle", "direct"}});
+    EXPECT_EQ(f.waitFor("producerProfileSaved")["profile"]["genre"], "techno");
+    f.app->validateProjectStage(7);
+    EXPECT_EQ(f.waitFor("onboardingError", 2)["message"], "Choisis une étape comprise entre 1 et 6.");
+    f.app->validateProjectStage(3);
+    EXPECT_EQ(f.waitFor("onboardingState")["validatedStage"], 3);
+    f.app->resetOnboarding();
+    EXPECT_EQ(f.waitFor("onboardingState", 2)["validatedStage"], nullptr);
+}
+
+}  // namespace
+}  // namespace vantorel
