@@ -33,10 +33,8 @@ struct QuietShell : Shell {
     void minimize() override {}
     void setCompact(bool) override {}
     LoginItemStatus loginItem() override { return {}; }
-    void setLaunchAtLogin(bool) override {}
+    bool registerLoginItem(bool) override { return true; }
     void openLoginSettings() override {}
-    void installBridge() override {}
-    void connectAgent(VantorelAgent) override {}
     void chooseFolder(std::function<void(std::optional<std::filesystem::path>)> chosen) override {
         chosen(folderToChoose);
     }
