@@ -68,6 +68,7 @@ TEST(QuestionFlow, AnswersCarryThePictureTheHistoryAndTheConversation) {
     // Another agent starts its own conversation, with the history still in the prompt.
     std::filesystem::remove(f.agentFolder / "codex");
     testing::writeFakeAgent(f.agentFolder, "claude", "printf 'Réponse de Claude.'");
+    testing::writeExecutable(f.agentFolder / "vantorel-mcp", "#!/bin/sh\n");  // Claude Code runs only beside it
     f.app->askTechnicalQuestion("et la basse ?");
     EXPECT_EQ(f.waitFor("chatResult", 3)["source"], "claude");
     auto claude = testing::recordedArguments(f.agentFolder, "claude");
