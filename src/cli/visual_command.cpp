@@ -6,8 +6,7 @@
 namespace vantorel::cli {
 namespace {
 
-nlohmann::json runVisual(const Args& args) {
-    Options options(args, {});
+nlohmann::json runVisual(const Options& options) {
     if (options.positional().size() != 2) throw UsageError("une question et un fichier de contexte attendus");
     const std::string& path = options.positional()[1];
     nlohmann::json context = readJsonFile(path);
@@ -20,7 +19,7 @@ nlohmann::json runVisual(const Args& args) {
 }
 
 VANTOREL_CLI_COMMAND("visual", "QUESTION CONTEXTE.json",
-                     "image du projet jointe à une réponse technique (null sans image)", runVisual);
+                     "image du projet jointe à une réponse technique (null sans image)", {}, runVisual);
 
 }  // namespace
 }  // namespace vantorel::cli
