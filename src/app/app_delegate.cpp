@@ -91,6 +91,7 @@ void AppDelegate::start() {
             if (watch.alive()) abletonTerminated();
         });
     connectBridge();
+    sendSetupStatus();
 }
 
 bool AppDelegate::busy() const {

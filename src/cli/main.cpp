@@ -69,6 +69,9 @@ int main(int argc, char** argv) {
         vantorel::cli::Options options(args, command.options);
         if (options.helpRequested()) return writeOut(vantorel::cli::usage(command));
         nlohmann::json result = command.run(options);
+        // A command that streams its own output (controller) has printed
+        // everything already.
+        if (result.is_discarded()) return 0;
         return writeOut(vantorel::json::pretty(result) + "\n");
     } catch (const vantorel::cli::UsageError& mistake) {
         return usageMistake(mistake.what(), vantorel::cli::usage(command));
