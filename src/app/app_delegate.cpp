@@ -76,7 +76,13 @@ AppDelegate::AppDelegate(MainLoop& loop, WebChannel& web, Shell& shell, RunningA
       shell_(shell),
       applications_(applications),
       settings_(std::move(settings)),
-      runner_(settings_.agents, agentTimeLimit(settings_)) {}
+      runner_(settings_.agents, agentTimeLimit(settings_)),
+      unsavedLifecycle_(std::make_unique<VantorelLifecycleStore>(VantorelLifecycleStore::InMemory{})) {
+    StoreWriteQueue queue = [this](StoreWrite write) { writer_.submit(std::move(write)); };
+    lifecycleStore.setWriteQueue(queue);
+    preferenceStore.setWriteQueue(queue);
+    onboardingStore.setWriteQueue(queue);
+}
 
 AppDelegate::~AppDelegate() = default;
 
@@ -384,6 +390,11 @@ void AppDelegate::sendProjectIndex() {
 
 // ---- Derived facts -------------------------------------------------------------
 
+bool AppDelegate::isUnsavedSet() const {
+    std::string name = text::trim(snapshotProject().value_or(""));
+    return name.empty() || name == "Live Set sans nom";
+}
+
 bool AppDelegate::hasOpenSelectedMidiClip() const {
     if (!currentContext) return false;
     const Json* analysis = json::object(*currentContext, "projectAnalysis");
@@ -404,8 +415,7 @@ std::optional<DetectedKey> AppDelegate::reliableDetectedKey() const {
     auto project = snapshotProject();
     // An unsaved set has no identity of its own: a key found in one sketch
     // must not be reused in the next.
-    std::string name = text::trim(project.value_or(""));
-    if (name.empty() || name == "Live Set sans nom") return std::nullopt;
+    if (isUnsavedSet()) return std::nullopt;
     if (lastDetectedKey->project != project.value_or("")) return std::nullopt;
     return lastDetectedKey;
 }

@@ -24,6 +24,7 @@
 #include "bridge/installer.h"
 #include "common/clock.h"
 #include "common/main_loop.h"
+#include "common/serial_worker.h"
 #include "planning/plan.h"
 #include "planning/remote_planner_client.h"
 #include "project/als_project.h"
@@ -144,6 +145,10 @@ public:
     std::optional<DetectedKey> reliableDetectedKey() const;
 
     void sendProjectIndex();
+
+    // Whether the snapshot's set has no name of its own ("Live Set sans
+    // nom", or none).
+    bool isUnsavedSet() const;
 
     // Work in flight (requests, plan runs, undo): `vantorel-cli controller`
     // waits for it to end before exiting.
@@ -278,6 +283,12 @@ private:
     AppSettings settings_;
     AgentRunner runner_;
     bool answeringOnboarding_ = false;
+
+    // Store files are written here, one at a time, never on the loop.
+    SerialWorker writer_;
+    // Stages of an unsaved set: in memory only, forgotten at each reset, so a
+    // new sketch never inherits the last one's history.
+    std::unique_ptr<VantorelLifecycleStore> unsavedLifecycle_;
 
     Timer pollTimer_;
     Timer relaunchTimer_;

@@ -297,7 +297,9 @@ void AppDelegate::finishPlan(std::shared_ptr<PlanRun> run) {
     std::string message = contains(plan, SafeActionCommand::replaceMidiClip)
                               ? "Clip MIDI modifié directement dans Ableton. La version précédente reste annulable."
                               : run->stepMessage.value_or("Plan exécuté dans Ableton.");
-    if (contains(plan, SafeActionCommand::organize)) {
+    // An unsaved set shares its name with every other sketch: what one of
+    // them did must not mark the next as organised.
+    if (contains(plan, SafeActionCommand::organize) && !isUnsavedSet()) {
         if (auto project = snapshotProject()) {
             onboardingStore.markOrganized(*project);
             refreshOnboardingContext();

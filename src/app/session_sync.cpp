@@ -122,7 +122,8 @@ void AppDelegate::acceptPoll(Json reply) {
     const std::string name = project.value_or(unsavedSetName);
     const Json* analysis = json::object(context, "projectAnalysis");
     if (analysis) {
-        currentLifecycle = lifecycleStore.update(name, *analysis, measurement);
+        VantorelLifecycleStore& store = isUnsavedSet() ? *unsavedLifecycle_ : lifecycleStore;
+        currentLifecycle = store.update(name, *analysis, measurement);
         try {
             Json lifecycle = currentLifecycle->dictionary();
             context["lifecycle"] = lifecycle;
@@ -341,6 +342,7 @@ void AppDelegate::resetConversationSession(const std::string& reason) {
     // a spoken undo must not count on it.
     recentAcceptedActions.clear();
     lastAcceptedActionTypes.clear();
+    unsavedLifecycle_ = std::make_unique<VantorelLifecycleStore>(VantorelLifecycleStore::InMemory{});
     // planExecutionInFlight stays: only the running plan may clear it, or an
     // undo or a second plan would interleave with its remaining steps.
     preservePanelVisibilityUntilResponse = false;

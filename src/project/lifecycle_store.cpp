@@ -69,6 +69,8 @@ VantorelLifecycleStore::VantorelLifecycleStore(std::optional<std::filesystem::pa
     }
 }
 
+VantorelLifecycleStore::VantorelLifecycleStore(InMemory) : queue_(memoryOnly()) {}
+
 std::string VantorelLifecycleStore::key(std::string_view project) { return text::lower(text::trim(project)); }
 
 VantorelLifecycleSnapshot VantorelLifecycleStore::update(const std::string& project, const Json& analysis,
@@ -109,10 +111,18 @@ VantorelLifecycleSnapshot VantorelLifecycleStore::update(const std::string& proj
 }
 
 void VantorelLifecycleStore::save() const {
-    try {
-        project::writeJsonFile(file_, contents_.toJson());
-    } catch (const std::exception&) {
-        // The memory stays authoritative; the next successful save writes it.
+    // The document is taken now; formatting and the write may run later.
+    auto write = [file = file_, document = contents_.toJson()] {
+        try {
+            project::writeJsonFile(file, document);
+        } catch (const std::exception&) {
+            // The memory stays authoritative; the next successful save writes it.
+        }
+    };
+    if (queue_) {
+        queue_(std::move(write));
+    } else {
+        write();
     }
 }
 

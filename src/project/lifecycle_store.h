@@ -13,6 +13,8 @@
 // next save; save errors are swallowed and the memory stays authoritative.
 #pragma once
 
+#include "project/store_writes.h"
+
 #include "project/milestone_engine.h"
 
 #include <filesystem>
@@ -43,6 +45,10 @@ public:
 
     // rootFolder: where the file lives; the app's data folder when absent.
     explicit VantorelLifecycleStore(std::optional<std::filesystem::path> rootFolder = std::nullopt);
+    // A store that reads and writes nothing: the stages of a set that has no
+    // name of its own live as long as the app's memory of that set.
+    struct InMemory {};
+    explicit VantorelLifecycleStore(InMemory);
 
     // Evaluates `project` and records what changed. `project` is the session's
     // Live Set name (the app passes "Live Set sans nom" for an unsaved set);
@@ -59,8 +65,12 @@ public:
     // The record key of a project name.
     static std::string key(std::string_view project);
 
+    // Where saves run from now on (see store_writes.h).
+    void setWriteQueue(StoreWriteQueue queue) { queue_ = std::move(queue); }
+
 private:
     void save() const;
+    StoreWriteQueue queue_;
 
     std::filesystem::path file_;
     PersistedLifecycleFile contents_;

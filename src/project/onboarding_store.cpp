@@ -195,10 +195,18 @@ Json VantorelOnboardingStore::dictionary(std::string_view project, std::optional
 }
 
 void VantorelOnboardingStore::save() const {
-    try {
-        project::writeJsonFile(file_, contents_.toJson());
-    } catch (const std::exception&) {
-        // Swallowed: the in-memory state stays authoritative.
+    // The document is taken now; formatting and the write may run later.
+    auto write = [file = file_, document = contents_.toJson()] {
+        try {
+            project::writeJsonFile(file, document);
+        } catch (const std::exception&) {
+            // Swallowed: the in-memory state stays authoritative.
+        }
+    };
+    if (queue_) {
+        queue_(std::move(write));
+    } else {
+        write();
     }
 }
 

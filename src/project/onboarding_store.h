@@ -8,6 +8,8 @@
 // swallowed. The project key is the name trimmed and lower-cased.
 #pragma once
 
+#include "project/store_writes.h"
+
 #include "common/error.h"
 
 #include <nlohmann/json.hpp>
@@ -104,10 +106,14 @@ public:
 
     static std::string key(std::string_view project);
 
+    // Where saves run from now on (see store_writes.h).
+    void setWriteQueue(StoreWriteQueue queue) { queue_ = std::move(queue); }
+
 private:
     VantorelProjectOnboarding record(std::string_view project) const;
     void store(std::string_view project, VantorelProjectOnboarding record);
     void save() const;
+    StoreWriteQueue queue_;
 
     std::filesystem::path file_;
     VantorelOnboardingFile contents_;

@@ -132,15 +132,30 @@ VantorelPreferenceSignal VantorelPreferenceStore::record(std::string_view action
 
 void VantorelPreferenceStore::clear() {
     profile_ = VantorelPreferenceProfile{{}, Clock::now()};
-    std::error_code ignored;
-    std::filesystem::remove(file_, ignored);
+    auto remove = [file = file_] {
+        std::error_code ignored;
+        std::filesystem::remove(file, ignored);
+    };
+    if (queue_) {
+        queue_(std::move(remove));
+    } else {
+        remove();
+    }
 }
 
 void VantorelPreferenceStore::save() const {
-    try {
-        project::writeJsonFile(file_, profile_.toJson());
-    } catch (const std::exception&) {
-        // Swallowed: the in-memory profile stays authoritative.
+    // The document is taken now; formatting and the write may run later.
+    auto write = [file = file_, document = profile_.toJson()] {
+        try {
+            project::writeJsonFile(file, document);
+        } catch (const std::exception&) {
+            // Swallowed: the in-memory profile stays authoritative.
+        }
+    };
+    if (queue_) {
+        queue_(std::move(write));
+    } else {
+        write();
     }
 }
 

@@ -10,6 +10,8 @@
 // memory stays authoritative.
 #pragma once
 
+#include "project/store_writes.h"
+
 #include <nlohmann/json.hpp>
 
 #include <chrono>
@@ -76,8 +78,12 @@ public:
 
     const std::filesystem::path& file() const { return file_; }
 
+    // Where saves run from now on (see store_writes.h).
+    void setWriteQueue(StoreWriteQueue queue) { queue_ = std::move(queue); }
+
 private:
     void save() const;
+    StoreWriteQueue queue_;
 
     std::filesystem::path file_;
     VantorelPreferenceProfile profile_;

@@ -325,6 +325,21 @@ TEST_F(AppTest, OnlyAnOnboardingAnswerEndsThePanelWaitWithOnboardingState) {
     EXPECT_FALSE(app->preservePanelVisibilityUntilResponse);
 }
 
+TEST_F(AppTest, UnsavedSetsLeaveNothingOnDiskAndStartEachSessionAfresh) {
+    fake.setProject("Live Set sans nom");
+    connect();
+    ASSERT_TRUE(app->currentLifecycle);
+    app->resetConversationSession("abletonRestarted");
+    poll();
+    // The saved set's stages are written once the writer has run.
+    fake.setProject("Club Loop");
+    poll();
+    app.reset();
+    json written = json::parse(vantorel::testing::readText(home.appData() / "project-lifecycle.json"));
+    EXPECT_TRUE(written["projects"].contains("club loop"));
+    EXPECT_FALSE(written["projects"].contains("live set sans nom"));
+}
+
 TEST_F(AppTest, SelectedMidiClipNeedsTheSelectedTrackToBeMidi) {
     fake.setAnalysis({{"tracks", json::array({json{{"index", 0}, {"selected", true}, {"isMidiTrack", false}},
                                              json{{"index", 1},
