@@ -6,7 +6,7 @@
 
 namespace vantorel::testing {
 
-FakeBridge::FakeBridge()
+FlowBridge::FlowBridge()
     : server_([this](const RecordedRequest& request) {
           Route route;
           {
@@ -20,17 +20,17 @@ FakeBridge::FakeBridge()
           return route(request);
       }) {}
 
-void FakeBridge::on(const std::string& path, Route route) {
+void FlowBridge::on(const std::string& path, Route route) {
     std::lock_guard<std::mutex> guard(lock_);
     routes_[path] = std::move(route);
 }
 
-void FakeBridge::answer(const std::string& path, nlohmann::json result, std::chrono::milliseconds delay) {
+void FlowBridge::answer(const std::string& path, nlohmann::json result, std::chrono::milliseconds delay) {
     std::string body = nlohmann::json{{"ok", true}, {"result", std::move(result)}}.dump();
     on(path, [body, delay](const RecordedRequest&) { return Reply{200, body, "application/json", delay}; });
 }
 
-std::vector<RecordedRequest> FakeBridge::requests(const std::string& path) const {
+std::vector<RecordedRequest> FlowBridge::requests(const std::string& path) const {
     std::vector<RecordedRequest> matching;
     for (auto& request : server_.requests()) {
         if (request.path == path) matching.push_back(request);

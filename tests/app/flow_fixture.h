@@ -50,10 +50,10 @@ struct NoApplications : RunningApplications {
 };
 
 // Replies of the fake bridge by path; a path without one gets a refusal.
-class FakeBridge {
+class FlowBridge {
 public:
     using Route = std::function<Reply(const RecordedRequest&)>;
-    FakeBridge();
+    FlowBridge();
     void on(const std::string& path, Route route);
     // {"ok": true, "result": result}
     void answer(const std::string& path, nlohmann::json result, std::chrono::milliseconds delay = {});
@@ -81,7 +81,7 @@ public:
     void settle();
 
     TempHome home;
-    FakeBridge bridge;
+    FlowBridge bridge;
     MainLoop loop;
     RecordingWeb web;
     QuietShell shell;
