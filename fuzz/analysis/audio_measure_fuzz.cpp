@@ -51,6 +51,17 @@ void checkMeasurement(const AudioMeasurement& m) {
         require(row.size() == 48);
         for (double cell : row) require(within(cell, 0, 1));
     }
+    // Loudness figures are finite when present; the gated ones need a
+    // gating block, the short-term ones a whole 3 s window.
+    for (const auto& figure : {m.integratedLufs, m.loudnessRangeLu, m.shortTermLufsMax, m.momentaryLufsMax,
+                               m.truePeakDbTP}) {
+        if (figure) require(std::isfinite(*figure));
+    }
+    if (m.integratedLufs) require(m.momentaryLufsMax.has_value());
+    if (m.loudnessRangeLu) require(*m.loudnessRangeLu >= 0 && m.shortTermLufsMax.has_value());
+    require(m.truePeakDbTP.has_value() && *m.truePeakDbTP >= m.samplePeakDbFS - 1e-6);
+    require(m.loudnessCurve.size() <= 120);
+    for (double point : m.loudnessCurve) require(within(point, -120, 1e4));
     require(m.key.has_value() == m.keyConfidence.has_value());
     if (m.keyConfidence) require(within(*m.keyConfidence, 0.3, 0.96));
     // The JSON form must always be writable (UTF-8 strings, no NaN).

@@ -195,9 +195,19 @@ std::optional<std::int64_t> targetedTrackIndex(std::string_view question) {
     return *number - 1;
 }
 
+// The measurement keeps its loudness and true-peak figures; the per-second
+// loudness curve is for the page's plot and only costs the agent tokens.
+Json withoutLoudnessCurve(Json context) {
+    if (auto measurement = context.find("audioMeasurement");
+        measurement != context.end() && measurement->is_object()) {
+        measurement->erase("loudnessCurve");
+    }
+    return context;
+}
+
 Json compactedContext(const Json& context, std::optional<std::string_view> question) {
     const Json* found = json::object(context, "projectAnalysis");
-    if (found == nullptr) return context;
+    if (found == nullptr) return context.is_object() ? withoutLoudnessCurve(context) : context;
     const Json& original = *found;
     std::optional<std::int64_t> requested = question ? targetedTrackIndex(*question) : std::nullopt;
 
@@ -246,7 +256,7 @@ Json compactedContext(const Json& context, std::optional<std::string_view> quest
         if (item.key() != "projectAnalysis") result[item.key()] = item.value();
     }
     result["projectAnalysis"] = std::move(analysis);
-    return result;
+    return withoutLoudnessCurve(std::move(result));
 }
 
 }  // namespace vantorel::EmbeddedAgentClient

@@ -30,8 +30,9 @@ inline constexpr int kDetailedParameterLimitPerDevice = 16;
 // digits or without a number.
 std::optional<std::int64_t> targetedTrackIndex(std::string_view question);
 
-// The context with its project analysis compacted; a context without a
-// `projectAnalysis` object is returned unchanged.
+// The context with its project analysis compacted and its audio
+// measurement's `loudnessCurve` dropped; nothing else changes in a context
+// without a `projectAnalysis` object.
 nlohmann::json compactedContext(const nlohmann::json& context, std::optional<std::string_view> question);
 
 }  // namespace vantorel::EmbeddedAgentClient

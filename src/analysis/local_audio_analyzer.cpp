@@ -3,6 +3,7 @@
 #include "analysis/analysis_pipeline.h"
 #include "analysis/audio_cache.h"
 #include "analysis/dft.h"
+#include "analysis/loudness_meter.h"
 
 #include <algorithm>
 #include <array>
@@ -117,6 +118,12 @@ nlohmann::json AudioMeasurement::dictionary() const {
     if (stereoWidthPercent) out["stereoWidthPercent"] = *stereoWidthPercent;
     if (key) out["key"] = *key;
     if (keyConfidence) out["keyConfidence"] = *keyConfidence;
+    if (integratedLufs) out["integratedLufs"] = *integratedLufs;
+    if (loudnessRangeLu) out["loudnessRangeLu"] = *loudnessRangeLu;
+    if (shortTermLufsMax) out["shortTermLufsMax"] = *shortTermLufsMax;
+    if (momentaryLufsMax) out["momentaryLufsMax"] = *momentaryLufsMax;
+    if (truePeakDbTP) out["truePeakDbTP"] = *truePeakDbTP;
+    if (!loudnessCurve.empty()) out["loudnessCurve"] = loudnessCurve;
     return out;
 }
 
@@ -307,6 +314,12 @@ std::vector<double> waveform(std::span<const float> samples, std::size_t points)
     return peaks;
 }
 
+LoudnessSummary loudness(std::span<const std::span<const float>> channels, double sampleRate) {
+    analysis::LoudnessMeter meter(sampleRate, channels.size());
+    meter.add(channels);
+    return meter.summary();
+}
+
 AudioMeasurement analyze(const std::filesystem::path& file, double transposeSemitones, double startSeconds,
                          std::optional<double> durationSeconds) {
     auto& cache = analysis::sharedAudioCache();
@@ -429,6 +442,14 @@ AudioMeasurement measureSource(AudioSource& source, double transposeSemitones, d
     LocalAudioAnalyzer::StereoSummary stereo = LocalAudioAnalyzer::stereoSummary(views);
     m.stereoCorrelation = stereo.correlation;
     m.stereoWidthPercent = stereo.width;
+
+    LocalAudioAnalyzer::LoudnessSummary loudness = LocalAudioAnalyzer::loudness(views, sampleRate);
+    m.integratedLufs = loudness.integratedLufs;
+    m.loudnessRangeLu = loudness.loudnessRangeLu;
+    m.shortTermLufsMax = loudness.shortTermLufsMax;
+    m.momentaryLufsMax = loudness.momentaryLufsMax;
+    m.truePeakDbTP = loudness.truePeakDbTP;
+    m.loudnessCurve = std::move(loudness.loudnessCurve);
 
     const Samples mono = mixToMono(std::move(channels));
     std::vector<double> shortTerm = LocalAudioAnalyzer::shortTermRMS(mono, sampleRate);

@@ -43,6 +43,14 @@ struct AudioMeasurement {
     std::vector<std::vector<double>> spectrogram;     // rows of 48 cells, 0…1
     std::optional<std::string> key;
     std::optional<double> keyConfidence;
+    // Loudness as BS.1770-4 and EBU R128 measure it; each absent when no
+    // block of the excerpt is long or loud enough to define it.
+    std::optional<double> integratedLufs;     // gated at −70 LUFS and −10 LU
+    std::optional<double> loudnessRangeLu;    // 10th to 95th percentile of short-term loudness
+    std::optional<double> shortTermLufsMax;   // loudest 3 s
+    std::optional<double> momentaryLufsMax;   // loudest 400 ms
+    std::optional<double> truePeakDbTP;       // largest oversampled magnitude of any channel
+    std::vector<double> loudnessCurve;        // short-term loudness each second, 120 values at most
 
     // The JSON form the page, the agent and MCP clients receive.
     nlohmann::json dictionary() const;
@@ -88,6 +96,15 @@ struct SpectralSummary {
 // spectrogram over a 60 dB range. Empty below 4096 samples.
 SpectralSummary spectralSummary(std::span<const float> samples, double sampleRate);
 
+struct LoudnessSummary {
+    std::optional<double> integratedLufs;
+    std::optional<double> loudnessRangeLu;
+    std::optional<double> shortTermLufsMax;
+    std::optional<double> momentaryLufsMax;
+    std::optional<double> truePeakDbTP;
+    std::vector<double> loudnessCurve;
+};
+
 struct StereoSummary {
     std::optional<double> correlation;
     std::optional<double> width;
@@ -99,6 +116,10 @@ StereoSummary stereoSummary(std::span<const std::span<const float>> channels);
 
 // The largest |x| of each of `points` equal buckets; empty for no samples.
 std::vector<double> waveform(std::span<const float> samples, std::size_t points);
+
+// Loudness (integrated, range, short-term and momentary maxima, the
+// short-term curve) and true peak of de-interleaved channels of one length.
+LoudnessSummary loudness(std::span<const std::span<const float>> channels, double sampleRate);
 
 }  // namespace LocalAudioAnalyzer
 

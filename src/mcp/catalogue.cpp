@@ -117,7 +117,9 @@ Json buildCatalogue() {
     list.push_back(tool("vantorel_listen_selected_clip",
                         "Decode and measure the selected Ableton audio clip locally. Returns sample peak, RMS, crest "
                         "factor, short-term dynamics, clipping, frequency-band balance, stereo correlation/width, "
-                        "spectral centroid, waveform and key. This measures the raw clip source before Ableton devices, "
+                        "spectral centroid, waveform, key, and loudness as broadcast standards measure it: integrated "
+                        "LUFS, loudness range (LU), short-term and momentary maxima, a per-second loudness curve and "
+                        "true peak (dBTP). This measures the raw clip source before Ableton devices, "
                         "returns and master processing; it is not a rendered master measurement.",
                         none, {}, true, true));
     list.push_back(tool("vantorel_start_master_listen",
@@ -138,7 +140,9 @@ Json buildCatalogue() {
     list.push_back(tool("vantorel_get_master_listen",
                         "Poll a confirmed master-listen job. While the capture is running it returns the recording's "
                         "progress. Once the recorded master file is ready it analyzes it locally, returns the measured "
-                        "audio data and removes the temporary Ableton track.",
+                        "audio data (levels, dynamics, spectrum, stereo image, integrated loudness in LUFS, loudness "
+                        "range, short-term and momentary maxima, loudness curve and true peak in dBTP) and removes the "
+                        "temporary Ableton track.",
                         {{"jobId", jobIdProperty}}, {"jobId"}, true, true));
     list.push_back(tool("vantorel_cancel_master_listen",
                         "Stop and clean a running master-listen capture after explicit user confirmation. Restores "

@@ -72,6 +72,19 @@ TEST(CompactedContext, WithoutProjectAnalysisIsUnchanged) {
     EXPECT_EQ(compactedContext(json::object(), std::nullopt), json::object());
 }
 
+TEST(CompactedContext, MeasurementKeepsItsFiguresButNotTheLoudnessCurve) {
+    const json measurement = {{"scope", "renderedMasterResampling"}, {"integratedLufs", -9.4},
+                              {"loudnessRangeLu", 5.2}, {"truePeakDbTP", -0.3},
+                              {"loudnessCurve", {-10.0, -9.1, -8.7}}};
+    json expected = measurement;
+    expected.erase("loudnessCurve");
+    for (json context : {json{{"audioMeasurement", measurement}},
+                         json{{"audioMeasurement", measurement}, {"projectAnalysis", {{"tracks", json::array()}}}}}) {
+        SCOPED_TRACE(context.dump());
+        EXPECT_EQ(compactedContext(context, std::nullopt)["audioMeasurement"], expected);
+    }
+}
+
 TEST(CompactedContext, DetailsTheRequestedAndTheSelectedTrack) {
     json tracks = json::array();
     for (int i = 0; i < 4; ++i) {

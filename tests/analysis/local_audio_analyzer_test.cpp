@@ -279,11 +279,13 @@ TEST_F(LocalAnalysis, DictionaryForm) {
 
     std::vector<std::string> keys;
     for (const auto& [key, value] : mono.items()) keys.push_back(key);
+    // One second: loudness over 400 ms blocks, but no 3 s window for the
+    // short-term figures, the range or the curve.
     EXPECT_EQ(keys, (std::vector<std::string>{"analyzedSeconds", "bandEnergyPercent", "channelCount", "clippedSamplePercent",
-                                              "crestFactorDb", "dcOffset", "dynamicRangeDb", "key", "keyConfidence",
-                                              "measurementNotice", "privacy",
+                                              "crestFactorDb", "dcOffset", "dynamicRangeDb", "integratedLufs", "key",
+                                              "keyConfidence", "measurementNotice", "momentaryLufsMax", "privacy",
                                               "rmsDbFS", "samplePeakDbFS", "sampleRate", "scope", "sourceDurationSeconds",
-                                              "spectralCentroidHz", "spectrogram", "waveform"}));
+                                              "spectralCentroidHz", "spectrogram", "truePeakDbTP", "waveform"}));
     EXPECT_EQ(mono["scope"], "rawClipSourcePreFx");
     EXPECT_EQ(mono["measurementNotice"],
               "Analyse locale du fichier source du clip, avant les devices, retours et traitements master. Ce n’est pas le "

@@ -1,0 +1,315 @@
+#include "analysis/loudness_meter.h"
+
+#include <algorithm>
+#include <cmath>
+#include <numbers>
+
+namespace vantorel::analysis {
+
+namespace {
+
+// BS.1770-4, 2.1: loudness = −0.691 + 10·log10(Σ weighted mean squares).
+constexpr double kLoudnessOffset = -0.691;
+// BS.1770-4 Annex 1: the K-weighting stages as analogue prototypes, so that
+// they hold at any sample rate (at 48 kHz they give the coefficients of the
+// recommendation's tables 1 and 2).
+constexpr double kShelfHz = 1681.974450955533;
+constexpr double kShelfGainDb = 3.999843853973347;
+constexpr double kShelfQ = 0.7071752369554196;
+constexpr double kShelfBandExponent = 0.4996667741545416;
+constexpr double kHighPassHz = 38.13547087602444;
+constexpr double kHighPassQ = 0.5003270373238773;
+
+// BS.1770-4, 2.8: gating blocks of 400 ms stepped by 100 ms (75 % overlap);
+// the meter keeps 100 ms sub-blocks and adds four of them.
+constexpr double kSubBlockSeconds = 0.1;
+constexpr std::size_t kSubBlocksPerGatingBlock = 4;
+// EBU Tech 3341, 2.2: short-term loudness over 3 s, and Tech 3342, 3:
+// computed ten times a second for the loudness range.
+constexpr std::size_t kSubBlocksPerShortTerm = 30;
+// BS.1770-4, 2.8: absolute gate −70 LUFS, relative gate −10 LU.
+constexpr double kAbsoluteGateLufs = -70.0;
+constexpr double kRelativeGateLu = -10.0;
+// EBU Tech 3342, 3: loudness range gates at −70 LUFS and −20 LU, then the
+// spread from the 10th to the 95th percentile.
+constexpr double kRangeRelativeGateLu = -20.0;
+constexpr double kRangeLowPercentile = 0.10;
+constexpr double kRangeHighPercentile = 0.95;
+
+// The plotted curve: one short-term value per second at most, 120 at most
+// (as many as the waveform's points).
+constexpr std::size_t kSubBlocksPerCurvePoint = 10;
+constexpr std::size_t kMaxCurvePoints = 120;
+constexpr double kCurveFloorLufs = -120.0;
+
+// BS.1770-4 Annex 2: 4× oversampling below 96 kHz, 2× below 192 kHz. The
+// interpolator is a Hann-windowed sinc of 49 taps whatever the factor (12
+// per phase at 4×, as in the recommendation's example filter).
+constexpr double kFourTimesBelowHz = 96000.0;
+constexpr double kTwiceBelowHz = 192000.0;
+constexpr std::size_t kInterpolatorSpan = 48;  // taps − 1
+// Larger magnitudes are not audio; the interpolation runs in single
+// precision and must stay finite.
+constexpr float kLargestSample = 1e18f;
+constexpr std::size_t kPeakChunk = 1024;
+
+// BS.1770-4, table 3: L, R, C weigh 1.0, the surrounds 1.41, the LFE
+// nothing. Files do not say which channel is which, so the usual WAV orders
+// are assumed: L R Ls Rs for four channels, L R C Ls Rs for five, L R C LFE
+// Ls Rs and further surrounds for six and more.
+std::vector<double> channelWeights(std::size_t count) {
+    constexpr double kSurround = 1.41;
+    std::vector<double> weights(count, 1.0);
+    if (count == 4) {
+        weights[2] = weights[3] = kSurround;
+    } else if (count == 5) {
+        weights[3] = weights[4] = kSurround;
+    } else if (count >= 6) {
+        weights[3] = 0.0;
+        for (std::size_t c = 4; c < count; ++c) weights[c] = kSurround;
+    }
+    return weights;
+}
+
+double loudnessOf(double meanSquare) { return kLoudnessOffset + 10.0 * std::log10(meanSquare); }
+
+// Value at index round((n − 1) × q) of sorted values.
+double percentileOf(const std::vector<double>& sorted, double quantile) {
+    const double position = std::round(static_cast<double>(sorted.size() - 1) * quantile);
+    return sorted[std::min(static_cast<std::size_t>(position), sorted.size() - 1)];
+}
+
+float finiteSample(float x) {
+    if (!std::isfinite(x)) return 0.0f;
+    return std::clamp(x, -kLargestSample, kLargestSample);
+}
+
+}  // namespace
+
+LoudnessMeter::LoudnessMeter(double sampleRate, std::size_t channelCount) : sampleRate_(sampleRate) {
+    subBlockFrames_ = std::max<std::size_t>(1, static_cast<std::size_t>(std::lround(sampleRate * kSubBlockSeconds)));
+
+    const double pi = std::numbers::pi;
+    {
+        const double k = std::tan(pi * kShelfHz / sampleRate);
+        const double vh = std::pow(10.0, kShelfGainDb / 20.0);
+        const double vb = std::pow(vh, kShelfBandExponent);
+        const double a0 = 1.0 + k / kShelfQ + k * k;
+        shelf_ = {(vh + vb * k / kShelfQ + k * k) / a0, 2.0 * (k * k - vh) / a0, (vh - vb * k / kShelfQ + k * k) / a0,
+                  2.0 * (k * k - 1.0) / a0, (1.0 - k / kShelfQ + k * k) / a0};
+    }
+    {
+        const double k = std::tan(pi * kHighPassHz / sampleRate);
+        const double a0 = 1.0 + k / kHighPassQ + k * k;
+        highPass_ = {1.0, -2.0, 1.0, 2.0 * (k * k - 1.0) / a0, (1.0 - k / kHighPassQ + k * k) / a0};
+    }
+
+    factor_ = sampleRate < kFourTimesBelowHz ? 4 : sampleRate < kTwiceBelowHz ? 2 : 1;
+    if (factor_ > 1) {
+        taps_ = kInterpolatorSpan / factor_;
+        const double centre = static_cast<double>(kInterpolatorSpan) / 2.0;
+        auto prototype = [&](std::size_t n) {
+            const double t = (static_cast<double>(n) - centre) / static_cast<double>(factor_);
+            const double sinc = t == 0 ? 1.0 : std::sin(pi * t) / (pi * t);
+            const double hann = 0.5 - 0.5 * std::cos(2.0 * pi * static_cast<double>(n) / kInterpolatorSpan);
+            return sinc * hann;
+        };
+        // Phase p turns x[m], x[m−1], … into the value p/factor of a sample
+        // after x[m − taps/2]; its coefficients are stored newest sample
+        // first.
+        for (std::size_t p = 1; p < factor_; ++p) {
+            std::vector<float> phase(taps_);
+            for (std::size_t k = 0; k < taps_; ++k) phase[k] = static_cast<float>(prototype(p + k * factor_));
+            phases_.push_back(std::move(phase));
+        }
+    }
+
+    const std::vector<double> weights = channelWeights(channelCount);
+    channels_.resize(channelCount);
+    for (std::size_t c = 0; c < channelCount; ++c) {
+        channels_[c].weight = weights[c];
+        channels_[c].history.assign(taps_ > 0 ? taps_ - 1 : 0, 0.0f);
+    }
+}
+
+void LoudnessMeter::add(std::span<const std::span<const float>> channels) {
+    weigh(channels);
+    interpolate(channels);
+}
+
+void LoudnessMeter::addLoudnessOnly(std::span<const std::span<const float>> channels) { weigh(channels); }
+
+void LoudnessMeter::addTruePeakOnly(std::span<const std::span<const float>> channels) { interpolate(channels); }
+
+void LoudnessMeter::takeTruePeak(const LoudnessMeter& other) { truePeak_ = std::max(truePeak_, other.truePeak_); }
+
+void LoudnessMeter::weigh(std::span<const std::span<const float>> channels) {
+    if (channels.empty() || channels.size() != channels_.size()) return;
+    const std::size_t frames = channels[0].size();
+    const std::size_t firstIndex = subBlocks_.size();
+    const std::size_t completed = (partialFrames_ + frames) / subBlockFrames_;
+    subBlocks_.resize(firstIndex + completed, 0.0);
+    if (completed > 0) {
+        subBlocks_[firstIndex] += partial_;
+        partial_ = 0;
+    }
+    const Biquad s = shelf_, h = highPass_;
+    for (std::size_t c = 0; c < channels.size(); ++c) {
+        ChannelState& state = channels_[c];
+        const std::span<const float> x = channels[c];
+        double s1 = state.s1, s2 = state.s2, t1 = state.t1, t2 = state.t2;
+        double energy = 0;
+        std::size_t position = partialFrames_, index = firstIndex;
+        for (std::size_t i = 0; i < frames; ++i) {
+            const double in = finiteSample(x[i]);
+            const double shelved = s.b0 * in + s1;
+            s1 = s.b1 * in - s.a1 * shelved + s2;
+            s2 = s.b2 * in - s.a2 * shelved;
+            const double out = shelved + t1;
+            t1 = h.b1 * shelved - h.a1 * out + t2;
+            t2 = shelved - h.a2 * out;
+            energy += out * out;
+            if (++position == subBlockFrames_) {
+                subBlocks_[index++] += state.weight * energy;
+                energy = 0;
+                position = 0;
+            }
+        }
+        partial_ += state.weight * energy;
+        state.s1 = s1, state.s2 = s2, state.t1 = t1, state.t2 = t2;
+    }
+    partialFrames_ = (partialFrames_ + frames) % subBlockFrames_;
+}
+
+void LoudnessMeter::interpolate(std::span<const std::span<const float>> channels) {
+    if (channels.empty() || channels.size() != channels_.size()) return;
+    const std::size_t frames = channels[0].size();
+    const std::size_t past = taps_ > 0 ? taps_ - 1 : 0;
+    // The largest sum of magnitudes of a phase: no interpolated value can
+    // exceed it times the largest sample it is made of, which lets whole
+    // chunks that cannot raise the peak go unfiltered.
+    float gain = 0;
+    for (const auto& phase : phases_) {
+        float sum = 0;
+        for (float coefficient : phase) sum += std::fabs(coefficient);
+        gain = std::max(gain, sum);
+    }
+    for (std::size_t c = 0; c < channels.size(); ++c) {
+        std::vector<float>& history = channels_[c].history;
+        scratch_.resize(past + frames);
+        std::copy(history.begin(), history.end(), scratch_.begin());
+        float* buffer = scratch_.data();
+        float samplePeak = truePeak_;
+        for (std::size_t i = 0; i < frames; ++i) {
+            buffer[past + i] = finiteSample(channels[c][i]);
+            samplePeak = std::max(samplePeak, std::fabs(buffer[past + i]));
+        }
+        truePeak_ = samplePeak;  // phase 0 is the samples themselves
+        std::array<float, kPeakChunk> out;
+        for (std::size_t start = 0; start < frames && !phases_.empty(); start += kPeakChunk) {
+            const std::size_t count = std::min(kPeakChunk, frames - start);
+            float largest = 0;
+            for (std::size_t i = start; i < start + past + count; ++i) largest = std::max(largest, std::fabs(buffer[i]));
+            if (largest * gain <= truePeak_) continue;
+            std::array<float, 8> lanes{};
+            for (const auto& phase : phases_) {
+                std::fill(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(count), 0.0f);
+                for (std::size_t k = 0; k < taps_; ++k) {
+                    const float coefficient = phase[k];
+                    const float* source = buffer + start + past - k;
+                    for (std::size_t i = 0; i < count; ++i) out[i] += coefficient * source[i];
+                }
+                std::size_t i = 0;
+                for (; i + lanes.size() <= count; i += lanes.size()) {
+                    for (std::size_t l = 0; l < lanes.size(); ++l) lanes[l] = std::max(lanes[l], std::fabs(out[i + l]));
+                }
+                for (; i < count; ++i) lanes[0] = std::max(lanes[0], std::fabs(out[i]));
+            }
+            for (float lane : lanes) truePeak_ = std::max(truePeak_, lane);
+        }
+        if (past > 0) {
+            // Keep the last `past` samples, counting the old history when
+            // the block is shorter than it.
+            std::copy(scratch_.end() - static_cast<std::ptrdiff_t>(past), scratch_.end(), history.begin());
+        }
+    }
+}
+
+LocalAudioAnalyzer::LoudnessSummary LoudnessMeter::summary() const {
+    LocalAudioAnalyzer::LoudnessSummary result;
+    const auto frames = static_cast<double>(subBlockFrames_);
+
+    // Momentary loudness and the gating blocks: 400 ms every 100 ms.
+    std::vector<double> blocks;  // mean squares
+    for (std::size_t j = 0; j + kSubBlocksPerGatingBlock <= subBlocks_.size(); ++j) {
+        double energy = 0;
+        for (std::size_t k = 0; k < kSubBlocksPerGatingBlock; ++k) energy += subBlocks_[j + k];
+        blocks.push_back(energy / (frames * kSubBlocksPerGatingBlock));
+    }
+    double loudestBlock = 0;
+    for (double block : blocks) loudestBlock = std::max(loudestBlock, block);
+    if (loudestBlock > 0) result.momentaryLufsMax = loudnessOf(loudestBlock);
+
+    double gatedSum = 0;
+    std::size_t gatedCount = 0;
+    for (double block : blocks) {
+        if (block > 0 && loudnessOf(block) > kAbsoluteGateLufs) gatedSum += block, ++gatedCount;
+    }
+    if (gatedCount > 0) {
+        const double threshold = loudnessOf(gatedSum / static_cast<double>(gatedCount)) + kRelativeGateLu;
+        double sum = 0;
+        std::size_t count = 0;
+        for (double block : blocks) {
+            if (block > 0 && loudnessOf(block) > kAbsoluteGateLufs && loudnessOf(block) > threshold) sum += block, ++count;
+        }
+        if (count > 0) result.integratedLufs = loudnessOf(sum / static_cast<double>(count));
+    }
+
+    // Short-term loudness: 3 s every 100 ms, from the first whole window.
+    std::vector<double> shortTerm;  // mean squares
+    // Each window is summed afresh: a running sum would leave a residue of
+    // the loud part in the silence after it.
+    for (std::size_t j = 0; j + kSubBlocksPerShortTerm <= subBlocks_.size(); ++j) {
+        double energy = 0;
+        for (std::size_t k = 0; k < kSubBlocksPerShortTerm; ++k) energy += subBlocks_[j + k];
+        shortTerm.push_back(energy / (frames * kSubBlocksPerShortTerm));
+    }
+    double loudestShortTerm = 0;
+    for (double value : shortTerm) loudestShortTerm = std::max(loudestShortTerm, value);
+    if (loudestShortTerm > 0) result.shortTermLufsMax = loudnessOf(loudestShortTerm);
+
+    std::vector<double> aboveAbsolute;
+    double aboveSum = 0;
+    for (double value : shortTerm) {
+        if (value > 0 && loudnessOf(value) > kAbsoluteGateLufs) {
+            aboveAbsolute.push_back(loudnessOf(value));
+            aboveSum += value;
+        }
+    }
+    if (!aboveAbsolute.empty()) {
+        const double threshold = loudnessOf(aboveSum / static_cast<double>(aboveAbsolute.size())) + kRangeRelativeGateLu;
+        std::vector<double> gated;
+        for (double value : aboveAbsolute) {
+            if (value > threshold) gated.push_back(value);
+        }
+        if (!gated.empty()) {
+            std::sort(gated.begin(), gated.end());
+            result.loudnessRangeLu = percentileOf(gated, kRangeHighPercentile) - percentileOf(gated, kRangeLowPercentile);
+        }
+    }
+
+    // The curve: every second, spread wider when that makes too many points.
+    if (!shortTerm.empty()) {
+        const std::size_t stride =
+            std::max(kSubBlocksPerCurvePoint, (shortTerm.size() + kMaxCurvePoints - 1) / kMaxCurvePoints);
+        for (std::size_t j = 0; j < shortTerm.size() && result.loudnessCurve.size() < kMaxCurvePoints; j += stride) {
+            const double value = shortTerm[j] > 0 ? loudnessOf(shortTerm[j]) : kCurveFloorLufs;
+            result.loudnessCurve.push_back(std::max(value, kCurveFloorLufs));
+        }
+    }
+
+    if (truePeak_ > 0) result.truePeakDbTP = LocalAudioAnalyzer::decibels(truePeak_);
+    return result;
+}
+
+}  // namespace vantorel::analysis

@@ -1,0 +1,72 @@
+// Loudness and true peak as broadcasters and streaming platforms measure
+// them (ITU-R BS.1770-4, EBU R128 with Tech 3341 and 3342), fed block by
+// block (internal; the analyzer feeds it while it decodes, tests feed it
+// whole signals through LocalAudioAnalyzer::loudness).
+//
+// The meter keeps only the K-weighted energy of each 100 ms of signal (900
+// values for a 90 s excerpt) and a few samples of filter history, so it
+// measures any length in constant memory apart from that list.
+#pragma once
+
+#include "analysis/local_audio_analyzer.h"
+
+#include <array>
+#include <cstddef>
+#include <span>
+#include <vector>
+
+namespace vantorel::analysis {
+
+class LoudnessMeter {
+public:
+    LoudnessMeter(double sampleRate, std::size_t channelCount);
+
+    // Adds the next frames: one span per channel, all of one length.
+    // Non-finite samples count as silence.
+    void add(std::span<const std::span<const float>> channels);
+
+    // The figures of everything added so far.
+    LocalAudioAnalyzer::LoudnessSummary summary() const;
+
+    // Only the true peak; the loudness filters are not run. Used where the
+    // oversampling has its own thread.
+    void addTruePeakOnly(std::span<const std::span<const float>> channels);
+    void addLoudnessOnly(std::span<const std::span<const float>> channels);
+    // Folds the true peak another meter measured over the same frames.
+    void takeTruePeak(const LoudnessMeter& other);
+
+    // How many interpolated values each input sample becomes (4 below
+    // 96 kHz, 2 below 192 kHz, else 1).
+    std::size_t oversampling() const { return factor_; }
+
+private:
+    struct Biquad {
+        double b0, b1, b2, a1, a2;
+    };
+    struct ChannelState {
+        double weight = 1.0;
+        // Direct form II transposed state of the two K-weighting stages.
+        double s1 = 0, s2 = 0, t1 = 0, t2 = 0;
+        // The last input samples, oldest first, for the interpolator.
+        std::vector<float> history;
+    };
+
+    void weigh(std::span<const std::span<const float>> channels);
+    void interpolate(std::span<const std::span<const float>> channels);
+
+    double sampleRate_;
+    std::size_t subBlockFrames_;  // 100 ms
+    Biquad shelf_{}, highPass_{};
+    std::vector<ChannelState> channels_;
+    std::vector<double> subBlocks_;  // weighted energy of each complete 100 ms
+    double partial_ = 0;             // of the 100 ms under way
+    std::size_t partialFrames_ = 0;
+
+    std::size_t factor_ = 1;
+    std::size_t taps_ = 0;                       // per phase
+    std::vector<std::vector<float>> phases_;     // phases 1…factor−1; phase 0 is the sample itself
+    float truePeak_ = 0;
+    std::vector<float> scratch_;
+};
+
+}  // namespace vantorel::analysis
