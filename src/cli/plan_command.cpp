@@ -16,6 +16,19 @@ nlohmann::json runPlan(const Options& options) {
     context.trackCount = options.integer("--track-count");
     context.currentTime = options.number("--time").value_or(0);
     context.recentActionCount = options.integer("--recent").value_or(0);
+    context.beatsPerBar = options.number("--beats-per-bar").value_or(4);
+    if (auto path = options.value("--locators")) {
+        // [{"name": "Drop", "time": 64}, …], as the session's locators.
+        const nlohmann::json locators = readJsonFile(*path);
+        if (!locators.is_array()) throw UsageError("--locators attend un tableau JSON de repères");
+        for (const auto& locator : locators) {
+            if (!locator.is_object() || !locator.value("name", nlohmann::json()).is_string() ||
+                !locator.value("time", nlohmann::json()).is_number()) {
+                throw UsageError("chaque repère de --locators a un « name » texte et un « time » en temps");
+            }
+            context.locators.emplace_back(locator["name"].get<std::string>(), locator["time"].get<double>());
+        }
+    }
     return SafeActionPlanner::plan(prompt, context).dictionary();
 }
 
@@ -25,7 +38,9 @@ VANTOREL_CLI_COMMAND("plan", "DEMANDE", "prépare le plan d’actions local d’
                       {"--selected-midi", "", "la piste sélectionnée est une piste MIDI"},
                       {"--track-count", "N", "nombre de pistes du Live Set"},
                       {"--time", "TEMPS", "position de lecture, en temps"},
-                      {"--recent", "N", "nombre d’actions récentes"}},
+                      {"--recent", "N", "nombre d’actions récentes"},
+                      {"--beats-per-bar", "N", "temps par mesure (4 par défaut)"},
+                      {"--locators", "REPÈRES.json", "repères de l’arrangement : [{\"name\": …, \"time\": …}]"}},
                      runPlan);
 
 }  // namespace

@@ -349,6 +349,7 @@ std::string_view SafePlannerError::caseName(SafePlannerErrorCase kind) {
         case SafePlannerErrorCase::nothingToUndo: return "nothingToUndo";
         case SafePlannerErrorCase::midiTrackNotSelected: return "midiTrackNotSelected";
         case SafePlannerErrorCase::targetTrackUnknown: return "targetTrackUnknown";
+        case SafePlannerErrorCase::listenLengthOutOfRange: return "listenLengthOutOfRange";
     }
     return "unknown";
 }
@@ -369,6 +370,9 @@ std::string_view SafePlannerError::describe(SafePlannerErrorCase kind) {
         case SafePlannerErrorCase::targetTrackUnknown:
             return "Je ne sais pas encore sur quelle piste écrire cette partie MIDI : attends que les pistes du "
                    "projet apparaissent dans Vantorel, ou sélectionne une piste MIDI, puis relance la demande.";
+        case SafePlannerErrorCase::listenLengthOutOfRange:
+            return "L’écoute du master dure de 1 à 32 mesures : précise une durée dans cet intervalle, par exemple "
+                   "« écoute le master sur 8 mesures ».";
     }
     return "";
 }

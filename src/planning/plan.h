@@ -181,6 +181,7 @@ enum class SafePlannerErrorCase {
     nothingToUndo,
     midiTrackNotSelected,
     targetTrackUnknown,
+    listenLengthOutOfRange,
 };
 
 class SafePlannerError : public EnumError<SafePlannerError, SafePlannerErrorCase> {

@@ -100,7 +100,9 @@ bool isValidAction(const SafePlanAction& a) {
                    *a.displayDb <= 6;
         case Command::undo: return write(a) && !a.reversible && noTempo(a) && !a.trackIndex && !a.notes;
         case Command::listenMaster:
-            return write(a) && a.reversible && atOrAfterZero(a.startTime) && a.length &&
+            // The capture adds and removes a track of its own: undoing it
+            // would take back an older change instead.
+            return write(a) && !a.reversible && atOrAfterZero(a.startTime) && a.length &&
                    *a.length == std::trunc(*a.length) && *a.length >= 1 && *a.length <= 32;
     }
     return false;

@@ -6,8 +6,10 @@
 #include <unicode/uchar.h>
 #include <unicode/unistr.h>
 
+#include <algorithm>
 #include <array>
 #include <charconv>
+#include <limits>
 #include <vector>
 
 namespace vantorel::SafeActionPlanner {
@@ -171,6 +173,40 @@ bool mentionsChords(std::string_view normalized) { return any(normalized, chordP
 bool hasCreationVerb(std::string_view normalized) { return any(normalized, creationVerbs); }
 bool mentionsSelectedTrack(std::string_view normalized) { return any(normalized, selectedTrackPhrases); }
 bool mentionsRollingStyle(std::string_view normalized) { return any(normalized, rollingStylePhrases); }
+
+bool isMasterListenRequest(std::string_view normalized) {
+    return containsAny(normalized, {"ecoute le master", "ecoute le mix", "analyse le master", "mesure le master",
+                                    "mesure la loudness", "verifie la crete", "listen to the master",
+                                    "measure the master"});
+}
+
+namespace {
+
+// Digits of group 1 as a count; one too large to hold reads as the largest,
+// so that the caller's range check refuses it rather than a default taking
+// its place.
+std::optional<long long> countIn(std::string_view pattern, std::string_view normalized) {
+    auto match = regex::firstMatch(pattern, normalized);
+    if (!match || !match->group(1)) return std::nullopt;
+    const std::string& digits = *match->group(1);
+    long long value = 0;
+    auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
+    if (error == std::errc::result_out_of_range) return std::numeric_limits<long long>::max();
+    if (error != std::errc() || end != digits.data() + digits.size()) return std::nullopt;
+    return value;
+}
+
+}  // namespace
+
+std::optional<long long> listenStartBar(std::string_view normalized) {
+    auto bar = countIn(R"((?:a partir de la mesure|depuis la mesure|from bar|starting at bar)\s*([0-9]+))", normalized);
+    if (bar) return std::max(*bar, 1LL);
+    return std::nullopt;
+}
+
+std::optional<long long> listenBars(std::string_view normalized) {
+    return countIn(R"(([0-9]+)\s*(?:mesures?|bars?)(?:[^a-z]|$))", normalized);
+}
 
 std::optional<MusicalKey> explicitKey(std::string_view normalized) {
     bool minor = any(normalized, minorWords);

@@ -47,6 +47,8 @@ bool mentionsChords(std::string_view normalized);
 bool hasCreationVerb(std::string_view normalized);
 bool mentionsSelectedTrack(std::string_view normalized);
 bool mentionsRollingStyle(std::string_view normalized);
+// "écoute le master", "mesure la loudness", "listen to the master"…
+bool isMasterListenRequest(std::string_view normalized);
 
 // Extractors, on normalised text.
 
@@ -59,6 +61,10 @@ std::optional<int> barsCount(std::string_view normalized);
 // "-6 dB", "-4,5 db": accepted within −70…6. A typographic minus sign
 // (U+2212) reads as "-": taking it for a positive value would raise the fader.
 std::optional<double> decibels(std::string_view normalized);
+// "sur 12 mesures", "4 bars": any count, for the caller to bound.
+std::optional<long long> listenBars(std::string_view normalized);
+// "à partir de la mesure 17", "from bar 9": the bar number, 1 at least.
+std::optional<long long> listenStartBar(std::string_view normalized);
 // "tempo 128", "124,5 bpm": accepted within 40…240.
 std::optional<double> tempoValue(std::string_view normalized);
 // The name after "nommée"/"appelle"… or a quoted name after "en"/"to", read

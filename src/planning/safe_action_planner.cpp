@@ -8,6 +8,7 @@
 #include "planning/request_recognition.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 
 namespace vantorel::SafeActionPlanner {
@@ -243,6 +244,65 @@ std::optional<SafeActionPlan> selectedTrackPlan(std::string_view t, std::string_
     return std::nullopt;
 }
 
+// Where a locator's name stands in the request as a word of its own, so that
+// "break" does not match inside "breakdown". One-letter names ("A", "B")
+// are left out: folded, "à" reads as "a" in every other sentence.
+bool namesLocator(std::string_view t, std::string_view name) {
+    if (name.size() < 2) return false;
+    auto isWordChar = [](char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0; };
+    for (std::size_t at = t.find(name); at != std::string_view::npos; at = t.find(name, at + 1)) {
+        const bool before = at == 0 || !isWordChar(t[at - 1]);
+        const bool after = at + name.size() == t.size() || !isWordChar(t[at + name.size()]);
+        if (before && after) return true;
+    }
+    return false;
+}
+
+constexpr long long kMaxListenBars = 32;
+constexpr long long kDefaultListenBars = 8;
+
+SafeActionPlan masterListenPlan(std::string_view t, const PlanningContext& context, double position) {
+    const long long bars = listenBars(t).value_or(kDefaultListenBars);
+    if (bars < 1 || bars > kMaxListenBars) throw SafePlannerError(Case::listenLengthOutOfRange);
+    const double beatsPerBar =
+        std::isfinite(context.beatsPerBar) && context.beatsPerBar > 0 ? context.beatsPerBar : 4.0;
+
+    double start = 0;
+    std::string from;
+    if (auto bar = listenStartBar(t)) {
+        start = static_cast<double>(*bar - 1) * beatsPerBar;
+        from = "de la mesure " + std::to_string(*bar);
+    } else {
+        // The longest name wins: "break 2" rather than "break".
+        const std::pair<std::string, double>* named = nullptr;
+        std::size_t longest = 0;
+        for (const auto& locator : context.locators) {
+            const std::string name = text::trim(normalizedRequest(locator.first));
+            if (name.size() > longest && std::isfinite(locator.second) && namesLocator(t, name)) {
+                named = &locator, longest = name.size();
+            }
+        }
+        if (named) {
+            start = std::max(named->second, 0.0);
+            from = "du repère « " + text::trim(named->first) + " »";
+        } else {
+            const double bar = std::floor(position / beatsPerBar);
+            start = bar * beatsPerBar;
+            from = "de la mesure " + format::number(bar + 1);
+        }
+    }
+    SafePlanAction action = localAction(
+        SafeActionCommand::listenMaster, "Capturer et mesurer le master",
+        std::to_string(bars) + " mesure" + plural(bars) + " à partir " + from +
+            " · la lecture démarre et s’arrête seule; une piste temporaire est ajoutée puis retirée.",
+        writeMode, false);
+    action.startTime = start;
+    action.length = static_cast<double>(bars);
+    return single("Écouter le master",
+                  "Enregistrer la sortie réelle du master puis mesurer loudness, crête vraie, niveaux et spectre.",
+                  context.revision, std::move(action));
+}
+
 }  // namespace
 
 SafeActionPlan plan(std::string_view prompt, const PlanningContext& context) {
@@ -257,6 +317,7 @@ SafeActionPlan plan(std::string_view prompt, const PlanningContext& context) {
     const double position = std::isfinite(context.currentTime) ? std::max(context.currentTime, 0.0) : 0.0;
 
     if (isUndoRequest(t)) return undoPlan(t, context);
+    if (isMasterListenRequest(t)) return masterListenPlan(t, context, position);
     if (isCompositeFinishRequest(t)) return compositePlan(revision);
     if (isIntroRiserRequest(t)) return introRiserPlan(trimmed, revision);
     if (isSampleImportRequest(t)) return samplePlan(t, trimmed, position, revision);
@@ -299,8 +360,14 @@ SafeActionPlan plan(std::string_view prompt, const PlanningContext& context) {
 SafeActionPlan plan(std::string_view prompt, std::int64_t revision, std::optional<std::int64_t> selectedTrackIndex,
                     bool selectedTrackIsMidi, std::optional<std::int64_t> trackCount, double currentTime,
                     std::int64_t recentActionCount) {
-    return plan(prompt, PlanningContext{revision, selectedTrackIndex, selectedTrackIsMidi, trackCount, currentTime,
-                                        recentActionCount});
+    PlanningContext context;
+    context.revision = revision;
+    context.selectedTrackIndex = selectedTrackIndex;
+    context.selectedTrackIsMidi = selectedTrackIsMidi;
+    context.trackCount = trackCount;
+    context.currentTime = currentTime;
+    context.recentActionCount = recentActionCount;
+    return plan(prompt, context);
 }
 
 bool isExplicitAction(std::string_view text) {
@@ -310,7 +377,7 @@ bool isExplicitAction(std::string_view text) {
         return true;
     }
     if (tempoValue(t) && hasTempoVerb(t)) return true;
-    if (isUndoRequest(t) || isArrangementRequest(t)) return true;
+    if (isUndoRequest(t) || isArrangementRequest(t) || isMasterListenRequest(t)) return true;
     // A MIDI part is an action only when it can be planned without asking:
     // drums, or a key named.
     if (hasCreationVerb(t) && mentionsMidiPart(t)) return mentionsDrums(t) || explicitKey(t).has_value();

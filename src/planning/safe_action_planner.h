@@ -23,6 +23,8 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 namespace vantorel::SafeActionPlanner {
 
@@ -35,6 +37,9 @@ struct PlanningContext {
     std::optional<std::int64_t> trackCount;  // tracks in the Live Set; the index of a new track
     double currentTime = 0;                  // playhead in beats; negative reads as 0
     std::int64_t recentActionCount = 0;      // reversible actions accepted in the last 10 minutes
+    double beatsPerBar = 4;                  // of the song's time signature
+    // The arrangement's locators, by name and time in beats.
+    std::vector<std::pair<std::string, double>> locators;
 };
 
 // The plan for `prompt`. Throws SafePlannerError:
@@ -42,7 +47,8 @@ struct PlanningContext {
 // - missingMusicalKey for a bassline or chords without a key (ask first with
 //   needsMusicalKeyClarification);
 // - nothingToUndo, midiTrackNotSelected, targetTrackUnknown when the request
-//   is recognised but the session state it needs is missing.
+//   is recognised but the session state it needs is missing;
+// - listenLengthOutOfRange for a master capture outside 1…32 bars.
 SafeActionPlan plan(std::string_view prompt, const PlanningContext& context);
 SafeActionPlan plan(std::string_view prompt, std::int64_t revision, std::optional<std::int64_t> selectedTrackIndex,
                     bool selectedTrackIsMidi, std::optional<std::int64_t> trackCount, double currentTime,

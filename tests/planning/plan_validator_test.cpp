@@ -101,8 +101,8 @@ TEST(Validator, CommandRules) {
         a.arrangementRelativeStart = relative;
         return a;
     };
-    auto listen = [](double bars) {
-        SafePlanAction a = step(C::listenMaster);
+    auto listen = [](double bars, bool reversible = false) {
+        SafePlanAction a = step(C::listenMaster, "write", reversible);
         a.startTime = 0;
         a.length = bars;
         return a;
@@ -169,6 +169,7 @@ TEST(Validator, CommandRules) {
         {"listen 8 bars", [&] { return listen(8); }, true},
         {"listen 8.5 bars", [&] { return listen(8.5); }, false},
         {"listen 33 bars", [&] { return listen(33); }, false},
+        {"listen marked reversible", [&] { return listen(8, true); }, false},
         // 96 user-perceived characters, many more bytes.
         {"name of 96 accented characters", [&] { std::string n; for (int i = 0; i < 96; ++i) n += "e\xCC\x81"; return named(C::renameTrack, n); }, true},
         {"name of 97 characters", [&] { return named(C::renameTrack, std::string(97, 'n')); }, false},

@@ -1,3 +1,4 @@
+#include "planning/plan_validator.h"
 #include "planning/safe_action_planner.h"
 
 #include <gtest/gtest.h>
@@ -225,6 +226,60 @@ TEST(TrackSteps, TextsAndFields) {
     EXPECT_EQ(tempo.actions[0].tempo, 128.0);
     EXPECT_FALSE(tempo.actions[0].reversible);
     EXPECT_EQ(tempo.actions[0].detail, "Valeur contrôlée entre 40 et 240 BPM.");
+}
+
+
+TEST(MasterListen, BarsAndStartOfTheCapture) {
+    PlanningContext song = session(std::nullopt, false, 6, 37.5);  // playhead in bar 10
+    song.beatsPerBar = 4;
+    song.locators = {{"Break", 96}, {"Break 2", 160}, {"Le Drop", 64}, {"A", 8}};
+    struct Row {
+        const char* prompt;
+        double bars;
+        double startTime;
+        const char* detailStart;
+    };
+    const Row rows[] = {
+        {"écoute le master sur 4 mesures à partir de la mesure 17", 4, 64, "4 mesures à partir de la mesure 17"},
+        {"Écoute le master à la fin", 8, 36, "8 mesures à partir de la mesure 10"},
+        {"listen to the master, 16 bars from bar 9", 16, 32, "16 mesures à partir de la mesure 9"},
+        {"vérifie la crête sur le drop, 1 mesure", 1, 64, "1 mesure à partir du repère « Le Drop »"},
+        {"mesure le master au break 2", 8, 160, "8 mesures à partir du repère « Break 2 »"},
+        {"analyse le master à partir de la mesure 0", 8, 0, "8 mesures à partir de la mesure 1"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.prompt);
+        SafeActionPlan plan = SafeActionPlanner::plan(row.prompt, song);
+        EXPECT_EQ(plan.title, "Écouter le master");
+        ASSERT_EQ(commands(plan), std::vector<C>{C::listenMaster});
+        const SafePlanAction& step = plan.actions[0];
+        EXPECT_EQ(step.length, row.bars);
+        EXPECT_EQ(step.startTime, row.startTime);
+        EXPECT_FALSE(step.reversible);
+        EXPECT_EQ(step.mode, "write");
+        EXPECT_EQ(step.detail, std::string(row.detailStart) +
+                                   " · la lecture démarre et s’arrête seule; une piste temporaire est ajoutée puis "
+                                   "retirée.");
+        EXPECT_NO_THROW(SafePlanValidator::validate(plan, 41));
+    }
+    // Three beats to the bar: bar 5 starts at beat 12.
+    song.beatsPerBar = 3;
+    EXPECT_EQ(SafeActionPlanner::plan("mesure la loudness à partir de la mesure 5", song).actions[0].startTime, 12);
+    EXPECT_TRUE(SafeActionPlanner::isExplicitAction("écoute le mix"));
+}
+
+TEST(MasterListen, LengthsOutsideOneTo32BarsAreRefused) {
+    for (const char* prompt : {"écoute le master sur 33 mesures", "écoute le master sur 0 mesure",
+                               "measure the master for 100 bars", "écoute le master sur 99999999999999999999 mesures"}) {
+        SCOPED_TRACE(prompt);
+        try {
+            SafeActionPlanner::plan(prompt, session());
+            ADD_FAILURE() << "planned";
+        } catch (const SafePlannerError& error) {
+            EXPECT_EQ(error.kind(), SafePlannerErrorCase::listenLengthOutOfRange);
+            EXPECT_NE(std::string(error.what()).find("1 à 32 mesures"), std::string::npos) << error.what();
+        }
+    }
 }
 
 }  // namespace
