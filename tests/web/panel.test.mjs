@@ -405,6 +405,43 @@ test('a master capture’s progress, then its measurement', async () => {
   assert.equal(await page.locator('.measurement .notice-warn').count(), 0);
 });
 
+test('loudness and true peak beside the levels, with the curve and its streaming references', async () => {
+  connect();
+  await page.click('#tab-listen');
+  const curve = Array.from({ length: 30 }, (_, i) => (i < 10 ? -18 : -9.5 + (i % 3) * 0.4));
+  app.send('audioResult', {
+    ok: true, continueChat: false,
+    measurement: f.masterMeasurement({ integratedLufs: -9.84, loudnessRangeLu: 5.26, shortTermLufsMax: -8.3, momentaryLufsMax: -7.1, truePeakDbTP: -0.3, loudnessCurve: curve }),
+  });
+  await see('.loudness', 'Loudness et crête vraie');
+  assert.deepEqual(await page.locator('.loudness-figures dd').allInnerTexts(),
+    ['−9,8\u202fLUFS', '5,3\u202fLU', '−0,3\u202fdBTP', '−8,3\u202fLUFS']);
+  assert.equal(await page.locator('.loudness-figures .figure-warn').count(), 1, 'a true peak past −1 dBTP is flagged');
+  await see('.true-peak-warning', 'dépasse −1\u202fdBTP');
+  const labels = await page.$eval('.loudness-curve', (svg) => svg.textContent);
+  assert.match(labels, /−14\u202fLUFS · référence streaming/);
+  assert.match(labels, /−1\u202fdBTP · plafond streaming/);
+  const shape = await page.evaluate(() => {
+    const points = document.querySelector('.loudness-line').getAttribute('points').trim().split(' ').map((p) => p.split(',').map(Number));
+    const reference = Number(document.querySelector('.reference-lufs').getAttribute('y1'));
+    return { count: points.length, first: points[0][1], last: points[points.length - 1][1], reference };
+  });
+  assert.equal(shape.count, 30);
+  assert.ok(shape.first > shape.reference, 'the quiet start is drawn below the −14 LUFS line');
+  assert.ok(shape.last < shape.reference, 'the loud end is drawn above it');
+
+  // Under the ceiling, nothing is flagged; without loudness the section is absent.
+  app.send('audioResult', { ok: true, continueChat: false, measurement: f.masterMeasurement({ integratedLufs: -14.2, truePeakDbTP: -1.0, loudnessCurve: curve }) });
+  await see('.loudness-figures dd', '−14,2\u202fLUFS');
+  assert.equal(await page.locator('.loudness .figure-warn, .true-peak-warning, .true-peak-over').count(), 0);
+  app.send('audioResult', { ok: true, continueChat: false, measurement: f.masterMeasurement({ truePeakDbTP: -20.5, loudnessCurve: [] }) });
+  await see('.loudness-figures dd', 'trop faible ou trop court');
+  assert.equal(await page.locator('.loudness-curve').count(), 0);
+  app.send('audioResult', { ok: true, continueChat: false, measurement: f.measurement() });
+  await see('.measurement[data-scope="clip"]');
+  assert.equal(await page.locator('.loudness').count(), 0);
+});
+
 test('the project list with a scan in progress, warnings and its commands', async () => {
   connect();
   await page.click('#tab-projects');

@@ -1,6 +1,6 @@
 // Measurement card: listening to the selected clip or to a master capture,
 // drawn from the numbers of the measurement — waveform, spectrogram, band
-// shares, levels and stereo image.
+// shares, levels, loudness and true peak, and stereo image.
 
 import { byId, h, s, replace, name, progressBar, setProgress } from './dom.js';
 import {
@@ -16,6 +16,11 @@ export const BANDS = [
   ['presence_2000_6000', 'Présence', '2–6 kHz'],
   ['air_6000_20000', 'Air', '6–20 kHz'],
 ];
+
+// What the streaming platforms normalise to and the ceiling they ask for:
+// references to read the curve against, not targets.
+export const STREAMING_LUFS = -14;
+export const STREAMING_CEILING_DBTP = -1;
 
 export function mount(ctx) {
   const root = byId('measure-card');
@@ -168,6 +173,7 @@ function measurementView(m) {
     figure('RMS', withUnit(num(m.rmsDbFS), 'dBFS')),
     figure('Facteur de crête', withUnit(num(m.crestFactorDb), 'dB')),
     figure('Plage dynamique', withUnit(num(m.dynamicRangeDb), 'dB'))));
+  parts.push(loudness(m));
   parts.push(h('p', { class: 'fine figures-more' }, [
     `Centre spectral ${hertz(num(m.spectralCentroidHz))}`,
     `écrêtage ${withUnit(clipped, '%', 2)}`,
@@ -190,6 +196,63 @@ function measurementView(m) {
   if (notice || privacy) parts.push(h('p', { class: 'fine measure-notice' }, [notice, privacy].filter(Boolean).join(' ')));
 
   return h('div', { class: 'measurement', 'data-scope': master ? 'master' : 'clip' }, parts);
+}
+
+// Integrated loudness, range and true peak beside the levels, then the
+// short-term loudness over the excerpt. Older measurements carry none of
+// these and show nothing here.
+function loudness(m) {
+  const integrated = num(m.integratedLufs);
+  const range = num(m.loudnessRangeLu);
+  const truePeak = num(m.truePeakDbTP);
+  const curve = arr(m.loudnessCurve).map((x) => num(x)).filter((x) => x !== undefined);
+  if (integrated === undefined && range === undefined && truePeak === undefined && !curve.length) return null;
+  const over = truePeak !== undefined && truePeak > STREAMING_CEILING_DBTP;
+  const parts = [
+    h('h3', { class: 'section-title' }, 'Loudness et crête vraie'),
+    h('dl', { class: 'figures loudness-figures' },
+      figure('Loudness intégrée', integrated === undefined ? 'trop faible ou trop court' : withUnit(integrated, 'LUFS')),
+      figure('Plage de loudness', range === undefined ? '—' : withUnit(range, 'LU')),
+      figure('Crête vraie', withUnit(truePeak, 'dBTP'), over ? 'warn' : null),
+      figure('Court terme max.', withUnit(num(m.shortTermLufsMax), 'LUFS'))),
+  ];
+  if (over) {
+    parts.push(h('p', { class: 'notice notice-warn true-peak-warning', dir: 'auto' },
+      `La crête vraie dépasse ${withUnit(STREAMING_CEILING_DBTP, 'dBTP', 0)} : l’encodage des plateformes risque de saturer.`));
+  }
+  if (curve.length >= 2) parts.push(loudnessCurve(curve, truePeak));
+  return h('div', { class: 'loudness' }, parts);
+}
+
+// The curve on a dB scale from −40 to 0, with the streaming loudness
+// reference and the true-peak ceiling as labelled lines.
+function loudnessCurve(values, truePeak) {
+  const W = 720;
+  const H = 160;
+  const TOP = 0;
+  const BOTTOM = -40;
+  const y = (db) => ((TOP - Math.min(Math.max(db, BOTTOM), TOP)) / (TOP - BOTTOM)) * H;
+  const x = (i) => (i / (values.length - 1)) * W;
+  const line = (db, cls, label) => [
+    s('line', { x1: 0, x2: W, y1: y(db).toFixed(1), y2: y(db).toFixed(1), class: cls }),
+    s('text', { x: W - 4, y: (y(db) - 4).toFixed(1), 'text-anchor': 'end', class: `${cls}-label` }, label),
+  ];
+  const points = values.map((v, i) => `${x(i).toFixed(1)},${y(v).toFixed(1)}`).join(' ');
+  const peakMark = truePeak === undefined ? null
+    : s('line', {
+      x1: 0, x2: W, y1: y(truePeak).toFixed(1), y2: y(truePeak).toFixed(1),
+      class: ['true-peak-line', truePeak > STREAMING_CEILING_DBTP ? 'true-peak-over' : null].filter(Boolean).join(' '),
+    });
+  const svg = s('svg', {
+    viewBox: `0 0 ${W} ${H}`, class: 'loudness-curve', role: 'img',
+    'aria-label': `Loudness court terme sur ${values.length} points, de ${withUnit(Math.min(...values), 'LUFS')} à ${withUnit(Math.max(...values), 'LUFS')}`,
+  },
+  line(STREAMING_LUFS, 'reference-lufs', `${withUnit(STREAMING_LUFS, 'LUFS', 0)} · référence streaming`),
+  line(STREAMING_CEILING_DBTP, 'reference-ceiling', `${withUnit(STREAMING_CEILING_DBTP, 'dBTP', 0)} · plafond streaming`),
+  peakMark,
+  s('polyline', { points, class: 'loudness-line' }));
+  return h('figure', { class: 'loudness-plot' }, svg,
+    h('figcaption', { class: 'fine' }, 'Loudness court terme (3 s) au fil de l’extrait ; le trait rouge est la crête vraie.'));
 }
 
 function figure(label, value, tone) {
