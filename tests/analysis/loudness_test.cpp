@@ -286,7 +286,8 @@ TEST(Loudness, AgreesWithLibebur128) {
         ASSERT_TRUE(summary.integratedLufs && summary.truePeakDbTP);
         EXPECT_NEAR(*summary.integratedLufs, reference.integrated, 0.1);
         EXPECT_NEAR(*summary.truePeakDbTP, reference.truePeak, 0.2);
-        if (summary.loudnessRangeLu) EXPECT_NEAR(*summary.loudnessRangeLu, reference.range, 0.2);
+        ASSERT_TRUE(summary.loudnessRangeLu);
+        EXPECT_NEAR(*summary.loudnessRangeLu, reference.range, 0.2);
     }
 }
 

@@ -12,7 +12,7 @@ namespace {
 using Phase = std::vector<std::string>;
 
 SafeActionPlan planFor(std::string_view prompt, double time = 0) {
-    return SafeActionPlanner::plan(prompt, PlanningContext{7, std::nullopt, false, 4, time, 0});
+    return SafeActionPlanner::plan(prompt, PlanningContext{7, std::nullopt, false, 4, time, 0, 4, {}});
 }
 
 std::int64_t totalBars(const std::vector<SafeArrangementSection>& sections) {

@@ -12,7 +12,7 @@ using C = SafeActionCommand;
 
 PlanningContext session(std::optional<std::int64_t> selected = std::nullopt, bool midi = false,
                         std::optional<std::int64_t> tracks = 6, double time = 0, std::int64_t recent = 0) {
-    return PlanningContext{41, selected, midi, tracks, time, recent};
+    return PlanningContext{41, selected, midi, tracks, time, recent, 4, {}};
 }
 
 std::vector<C> commands(const SafeActionPlan& plan) {
