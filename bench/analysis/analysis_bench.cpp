@@ -1,11 +1,12 @@
 // Cost of one measurement of a 90 s stereo 44.1 kHz 16-bit clip: a cache
-// miss (decode, levels, spectrum, image, key), a cache hit, and the key
+// miss (decode, levels, spectrum, image, key, loudness, true peak), a cache hit, and the key
 // analysis of 75 s on its own. Goals: miss ≤ 80 ms (median), hit ≤ 20 µs,
 // key ≤ 60 ms, one thread.
 #include "analysis/analysis_pipeline.h"
 #include "analysis/audio_cache.h"
 #include "analysis/audio_decoder.h"
 #include "analysis/local_audio_analyzer.h"
+#include "analysis/loudness_meter.h"
 #include "analysis/musical_key_analyzer.h"
 #include "bench_signal.h"
 
@@ -13,6 +14,8 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <span>
+#include <vector>
 
 namespace {
 
@@ -76,6 +79,32 @@ void BM_AudioChroma75s(benchmark::State& state) {
     for (auto _ : state) benchmark::DoNotOptimize(MusicalKeyAnalyzer::audioChroma(mono, 44100));
 }
 BENCHMARK(BM_AudioChroma75s)->Unit(benchmark::kMillisecond);
+
+// The loudness filters and the true-peak oversampling of the same excerpt,
+// each on one thread (the measurement runs the second beside the decoding).
+void BM_LoudnessFilters90s(benchmark::State& state) {
+    analysis::AudioSource source = analysis::AudioSource::openFile(ninetySeconds());
+    const analysis::Channels channels = source.read(0, source.frames());
+    const std::vector<std::span<const float>> views(channels.begin(), channels.end());
+    for (auto _ : state) {
+        analysis::LoudnessMeter meter(44100, views.size());
+        meter.addLoudnessOnly(views);
+        benchmark::DoNotOptimize(meter.summary());
+    }
+}
+BENCHMARK(BM_LoudnessFilters90s)->Unit(benchmark::kMillisecond);
+
+void BM_TruePeak90s(benchmark::State& state) {
+    analysis::AudioSource source = analysis::AudioSource::openFile(ninetySeconds());
+    const analysis::Channels channels = source.read(0, source.frames());
+    const std::vector<std::span<const float>> views(channels.begin(), channels.end());
+    for (auto _ : state) {
+        analysis::LoudnessMeter meter(44100, views.size());
+        meter.addTruePeakOnly(views);
+        benchmark::DoNotOptimize(meter.summary());
+    }
+}
+BENCHMARK(BM_TruePeak90s)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
