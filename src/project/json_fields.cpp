@@ -1,4 +1,5 @@
 #include "project/json_fields.h"
+#include "project/store_writes.h"
 
 #include "common/files.h"
 
@@ -148,3 +149,22 @@ std::optional<Json> readJsonFile(const std::filesystem::path& path) {
 }
 
 }  // namespace vantorel::project
+
+namespace vantorel {
+
+void saveThrough(const StoreWriteQueue& queue, const std::filesystem::path& file, nlohmann::json document) {
+    auto write = [file, document = std::move(document)] {
+        try {
+            project::writeJsonFile(file, document);
+        } catch (const std::exception&) {
+            // Dropped on purpose: see the declaration.
+        }
+    };
+    if (queue) {
+        queue(std::move(write));
+    } else {
+        write();
+    }
+}
+
+}  // namespace vantorel

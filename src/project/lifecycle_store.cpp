@@ -111,19 +111,7 @@ VantorelLifecycleSnapshot VantorelLifecycleStore::update(const std::string& proj
 }
 
 void VantorelLifecycleStore::save() const {
-    // The document is taken now; formatting and the write may run later.
-    auto write = [file = file_, document = contents_.toJson()] {
-        try {
-            project::writeJsonFile(file, document);
-        } catch (const std::exception&) {
-            // The memory stays authoritative; the next successful save writes it.
-        }
-    };
-    if (queue_) {
-        queue_(std::move(write));
-    } else {
-        write();
-    }
+    saveThrough(queue_, file_, contents_.toJson());
 }
 
 }  // namespace vantorel

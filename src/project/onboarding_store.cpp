@@ -195,19 +195,7 @@ Json VantorelOnboardingStore::dictionary(std::string_view project, std::optional
 }
 
 void VantorelOnboardingStore::save() const {
-    // The document is taken now; formatting and the write may run later.
-    auto write = [file = file_, document = contents_.toJson()] {
-        try {
-            project::writeJsonFile(file, document);
-        } catch (const std::exception&) {
-            // Swallowed: the in-memory state stays authoritative.
-        }
-    };
-    if (queue_) {
-        queue_(std::move(write));
-    } else {
-        write();
-    }
+    saveThrough(queue_, file_, contents_.toJson());
 }
 
 }  // namespace vantorel

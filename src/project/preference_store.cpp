@@ -144,19 +144,7 @@ void VantorelPreferenceStore::clear() {
 }
 
 void VantorelPreferenceStore::save() const {
-    // The document is taken now; formatting and the write may run later.
-    auto write = [file = file_, document = profile_.toJson()] {
-        try {
-            project::writeJsonFile(file, document);
-        } catch (const std::exception&) {
-            // Swallowed: the in-memory profile stays authoritative.
-        }
-    };
-    if (queue_) {
-        queue_(std::move(write));
-    } else {
-        write();
-    }
+    saveThrough(queue_, file_, profile_.toJson());
 }
 
 }  // namespace vantorel

@@ -4,7 +4,10 @@
 // has no name of its own gets stores whose queue drops every write.
 #pragma once
 
+#include <filesystem>
 #include <functional>
+
+#include <nlohmann/json.hpp>
 
 namespace vantorel {
 
@@ -15,5 +18,11 @@ using StoreWriteQueue = std::function<void(StoreWrite)>;
 inline StoreWriteQueue memoryOnly() {
     return [](StoreWrite) {};
 }
+
+// Saves a store's document through its queue (at once when it has none). The
+// document is taken now; formatting and the write may run later. A failed
+// write is dropped: the store's memory stays authoritative and the next
+// successful save writes it.
+void saveThrough(const StoreWriteQueue& queue, const std::filesystem::path& file, nlohmann::json document);
 
 }  // namespace vantorel
