@@ -86,19 +86,6 @@ std::optional<Cause> causeOf(std::string_view line) {
     return std::nullopt;
 }
 
-std::vector<std::string> splitLines(std::string_view text) {
-    std::vector<std::string> lines;
-    while (!text.empty()) {
-        std::size_t end = text.find('\n');
-        std::string_view line = text.substr(0, end);
-        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-        if (!text::trim(line).empty()) lines.emplace_back(line);
-        if (end == std::string_view::npos) break;
-        text.remove_prefix(end + 1);
-    }
-    return lines;
-}
-
 std::string withoutTerminalEscapes(std::string_view line) {
     std::string plain;
     for (std::size_t i = 0; i < line.size(); ++i) {
@@ -149,7 +136,7 @@ std::optional<std::string> readable(std::string_view raw) {
 std::optional<std::string> codexFailureEvent(std::string_view standardOutput) {
     std::optional<std::string> turnFailed;
     std::optional<std::string> error;
-    for (const auto& line : splitLines(standardOutput)) {
+    for (const auto& line : nonBlankLines(standardOutput)) {
         auto event = json::parse(line);
         if (!event || !event->is_object()) continue;
         auto type = json::text(*event, "type");
@@ -173,6 +160,19 @@ std::string capped(const std::string& line) { return text::graphemePrefix(line, 
 
 }  // namespace
 
+std::vector<std::string> nonBlankLines(std::string_view text) {
+    std::vector<std::string> lines;
+    while (!text.empty()) {
+        std::size_t end = text.find('\n');
+        std::string_view line = text.substr(0, end);
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        if (!text::trim(line).empty()) lines.emplace_back(line);
+        if (end == std::string_view::npos) break;
+        text.remove_prefix(end + 1);
+    }
+    return lines;
+}
+
 std::string readableFailure(VantorelAgent agent, std::string_view standardError, std::string_view standardOutput) {
     std::optional<std::string> event = codexFailureEvent(standardOutput);
     if (event) event = readable(*event);
@@ -180,13 +180,13 @@ std::string readableFailure(VantorelAgent agent, std::string_view standardError,
     // Most telling first: the event, then standard error from its last line
     // back, then standard output from its last line back.
     std::vector<std::string> errorLines;
-    for (const auto& line : splitLines(standardError)) {
+    for (const auto& line : nonBlankLines(standardError)) {
         if (regex::contains(kNoiseLine, withoutTerminalEscapes(line))) continue;
         if (auto shown = readable(line)) errorLines.push_back(std::move(*shown));
     }
     std::reverse(errorLines.begin(), errorLines.end());
     std::vector<std::string> outputLines;
-    for (const auto& line : splitLines(standardOutput)) {
+    for (const auto& line : nonBlankLines(standardOutput)) {
         if (json::parse(line)) continue;  // Codex's other events
         if (auto shown = readable(line)) outputLines.push_back(std::move(*shown));
     }

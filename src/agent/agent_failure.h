@@ -15,8 +15,13 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace vantorel::EmbeddedAgentClient {
+
+// The lines of an agent's output that carry something: "\r\n" endings
+// folded, lines of white space only left out.
+std::vector<std::string> nonBlankLines(std::string_view text);
 
 std::string readableFailure(VantorelAgent agent, std::string_view standardError, std::string_view standardOutput);
 

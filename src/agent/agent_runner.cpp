@@ -27,19 +27,6 @@ namespace EmbeddedAgentClient {
 
 namespace {
 
-std::vector<std::string> splitLines(std::string_view text) {
-    std::vector<std::string> lines;
-    while (!text.empty()) {
-        std::size_t end = text.find('\n');
-        std::string_view line = text.substr(0, end);
-        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-        if (!line.empty()) lines.emplace_back(line);
-        if (end == std::string_view::npos) break;
-        text.remove_prefix(end + 1);
-    }
-    return lines;
-}
-
 std::string inQuotes(std::string_view value) { return "\"" + std::string(value) + "\""; }
 
 // The helper path goes into a TOML string of Codex's --config.
@@ -141,7 +128,7 @@ void writeClaudeMCPConfig(const fs::path& file, const fs::path& helperPath) {
 }
 
 std::optional<std::string> codexThreadId(std::string_view standardOutput) {
-    for (const auto& line : splitLines(standardOutput)) {
+    for (const auto& line : nonBlankLines(standardOutput)) {
         auto event = json::parse(line);
         if (!event || !event->is_object()) continue;
         if (json::text(*event, "type") != "thread.started") continue;

@@ -45,18 +45,6 @@ std::chrono::milliseconds agentTimeLimit(const AppSettings& settings) {
     return std::chrono::milliseconds(static_cast<long long>(*settings.agentTimeLimitSeconds * 1000));
 }
 
-std::string describe(std::exception_ptr error) {
-    try {
-        std::rethrow_exception(error);
-    } catch (const Error& known) {
-        return known.description();
-    } catch (const std::exception& other) {
-        return other.what();
-    } catch (...) {
-        return "Erreur inattendue.";
-    }
-}
-
 std::string sharpsAsHash(std::string key) {
     const std::string sharp = "♯";
     for (auto at = key.find(sharp); at != std::string::npos; at = key.find(sharp, at + 1)) key.replace(at, sharp.size(), "#");
@@ -85,6 +73,18 @@ AppDelegate::AppDelegate(MainLoop& loop, WebChannel& web, Shell& shell, RunningA
 }
 
 AppDelegate::~AppDelegate() = default;
+
+std::string AppDelegate::describe(std::exception_ptr error) {
+    try {
+        std::rethrow_exception(error);
+    } catch (const Error& known) {
+        return known.description();
+    } catch (const std::exception& other) {
+        return other.what();
+    } catch (...) {
+        return "Erreur inattendue.";
+    }
+}
 
 void AppDelegate::start() {
     projectIndex = projectIndexStore.load();

@@ -39,6 +39,7 @@
 #include <chrono>
 #include <cstdint>
 #include <deque>
+#include <exception>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -256,6 +257,11 @@ public:
     std::optional<Json> lastInvalidationEvent;
 
 private:
+    // The sentence for a failure of the controller's own work (installation,
+    // agent connection, index store): the error's own description, else its
+    // text. Bridge failures go through readable() instead.
+    static std::string describe(std::exception_ptr error);
+
     void startPoll();
     void acceptPoll(Json reply);
     void scheduleRetry();

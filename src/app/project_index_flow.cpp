@@ -24,18 +24,6 @@ constexpr std::string_view kOpenRequestedText = "Ouverture demandée à Ableton 
 constexpr std::string_view kOpenRefusedText = "Le système n’a pas pu ouvrir ce projet.";
 constexpr std::string_view kNotIndexedText = "Ce projet ne fait pas partie de l’index local actuel.";
 
-std::string describe(std::exception_ptr error) {
-    try {
-        std::rethrow_exception(error);
-    } catch (const Error& known) {
-        return known.description();
-    } catch (const std::exception& other) {
-        return other.what();
-    } catch (...) {
-        return "";
-    }
-}
-
 // One thread, first in first out: the index file's writes in request order.
 GThreadPool* indexStoreLane() {
     static GThreadPool* lane = g_thread_pool_new(
