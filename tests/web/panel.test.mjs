@@ -556,6 +556,30 @@ test('onboarding: profile, organisation, stage, completion and preferences', asy
   assert.deepEqual(since(1), ['saveProducerProfile', 'saveProducerProfile', 'requestOnboardingOrganization', 'validateProjectStage', 'completeOnboarding', 'resetOnboarding', 'resetPreferenceProfile']);
 });
 
+test('a session that ends forgets the project’s onboarding: no save or stage left waiting', async () => {
+  connect();
+  await page.click('#tab-profile');
+  await page.click('.segment:has-text("Avancé")');
+  await page.click('#profile-save');
+  await app.waitFor('saveProducerProfile');
+  await see('#profile-status', 'Enregistrement…');
+  // Live quits before the app confirms: without a project it never will.
+  app.send('contextInvalidated', { message: 'Ableton est fermé. Ouvre un projet pour démarrer une nouvelle session.' });
+  await see('#profile-status .ok-text', 'Profil envoyé à Vantorel.');
+  await see('#profile-body .empty', 'Ouvre un projet dans Ableton');
+
+  // Saved with no project open: sent, nothing awaited.
+  await page.click('#profile-save');
+  await app.waitFor('saveProducerProfile', { count: 2 });
+  await see('#profile-status .ok-text', 'Profil envoyé à Vantorel.');
+
+  connect();
+  await page.click('#tab-stages');
+  await page.locator('[data-action^="validate-"]').first().waitFor({ state: 'attached', timeout: 4000 });
+  app.send('sessionReset', { reason: 'projectChanged' });
+  await gone('[data-action^="validate-"]');
+});
+
 test('compact mode, hiding the panel, and the sizes the panel may take', async () => {
   connect();
   await page.click('#tab-listen');

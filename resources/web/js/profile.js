@@ -270,6 +270,24 @@ export function mount(ctx) {
     draw();
   });
 
+  // The onboarding shown belongs to the project of the session that sent it.
+  // Without a project the app confirms no save, so one still awaited when
+  // the session ends is reported as sent, not left "Enregistrement…".
+  function forgetOnboarding() {
+    if (onboarding === undefined && busy === undefined && !saving) return;
+    onboarding = undefined;
+    busy = undefined;
+    stepError = undefined;
+    if (saving) {
+      saving = false;
+      saved = 'Profil envoyé à Vantorel.';
+    }
+    draw();
+  }
+
+  ctx.on('contextInvalidated', forgetOnboarding);
+  ctx.on('sessionReset', forgetOnboarding);
+
   ctx.on('preferenceProfile', (value) => {
     const v = obj(value);
     if (!v) return;

@@ -182,6 +182,19 @@ export function mount(ctx) {
   ctx.on('contextInvalidated', () => {
     lifecycle = undefined;
     signature = undefined;
+    forgetOnboarding();
+    draw();
+  });
+
+  // The project's onboarding belongs to the session that sent it: after a
+  // reset an awaited confirmation may never come.
+  function forgetOnboarding() {
+    onboarding = undefined;
+    validating = undefined;
+  }
+
+  ctx.on('sessionReset', () => {
+    forgetOnboarding();
     draw();
   });
 
