@@ -70,6 +70,10 @@ AppDelegate::AppDelegate(MainLoop& loop, WebChannel& web, Shell& shell, RunningA
     lifecycleStore.setWriteQueue(queue);
     preferenceStore.setWriteQueue(queue);
     onboardingStore.setWriteQueue(queue);
+    // Every unsaved sketch answers to the same name: its onboarding lives as
+    // long as the session, like its stages.
+    onboardingStore.keepInMemoryOnly("");
+    onboardingStore.keepInMemoryOnly(unsavedSetName);
 }
 
 AppDelegate::~AppDelegate() = default;
@@ -392,7 +396,7 @@ void AppDelegate::sendProjectIndex() {
 
 bool AppDelegate::isUnsavedSet() const {
     std::string name = text::trim(snapshotProject().value_or(""));
-    return name.empty() || name == "Live Set sans nom";
+    return name.empty() || name == unsavedSetName;
 }
 
 bool AppDelegate::hasOpenSelectedMidiClip() const {

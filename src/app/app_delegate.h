@@ -147,8 +147,10 @@ public:
 
     void sendProjectIndex();
 
-    // Whether the snapshot's set has no name of its own ("Live Set sans
-    // nom", or none).
+    // The name Live gives every set not saved yet.
+    static constexpr std::string_view unsavedSetName = "Live Set sans nom";
+    // Whether the snapshot's set has no name of its own (unsavedSetName, or
+    // none).
     bool isUnsavedSet() const;
 
     // Work in flight (requests, plan runs, undo): `vantorel-cli controller`

@@ -297,9 +297,8 @@ void AppDelegate::finishPlan(std::shared_ptr<PlanRun> run) {
     std::string message = contains(plan, SafeActionCommand::replaceMidiClip)
                               ? "Clip MIDI modifié directement dans Ableton. La version précédente reste annulable."
                               : run->stepMessage.value_or("Plan exécuté dans Ableton.");
-    // An unsaved set shares its name with every other sketch: what one of
-    // them did must not mark the next as organised.
-    if (contains(plan, SafeActionCommand::organize) && !isUnsavedSet()) {
+    // An unsaved sketch is marked in memory only (see the constructor).
+    if (contains(plan, SafeActionCommand::organize)) {
         if (auto project = snapshotProject()) {
             onboardingStore.markOrganized(*project);
             refreshOnboardingContext();

@@ -14,8 +14,6 @@ namespace vantorel {
 
 namespace {
 
-constexpr const char* unsavedSetName = "Live Set sans nom";
-
 std::optional<std::int64_t> revisionOf(const Json& session) {
     const Json* value = json::member(session, "revision");
     if (!value) return std::nullopt;
@@ -119,7 +117,7 @@ void AppDelegate::acceptPoll(Json reply) {
         measurement = latestAudioMeasurement;
     if (measurement) context["audioMeasurement"] = *measurement;
 
-    const std::string name = project.value_or(unsavedSetName);
+    const std::string name = project.value_or(std::string(unsavedSetName));
     const Json* analysis = json::object(context, "projectAnalysis");
     if (analysis) {
         VantorelLifecycleStore& store = isUnsavedSet() ? *unsavedLifecycle_ : lifecycleStore;
@@ -343,6 +341,7 @@ void AppDelegate::resetConversationSession(const std::string& reason) {
     recentAcceptedActions.clear();
     lastAcceptedActionTypes.clear();
     unsavedLifecycle_ = std::make_unique<VantorelLifecycleStore>(VantorelLifecycleStore::InMemory{});
+    onboardingStore.forgetMemoryOnly();
     // planExecutionInFlight stays: only the running plan may clear it, or an
     // undo or a second plan would interleave with its remaining steps.
     preservePanelVisibilityUntilResponse = false;

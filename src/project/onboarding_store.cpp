@@ -142,15 +142,24 @@ void VantorelOnboardingStore::saveProfile(const Json& values) {
 }
 
 VantorelProjectOnboarding VantorelOnboardingStore::record(std::string_view project) const {
-    if (auto found = contents_.projects.find(key(project)); found != contents_.projects.end()) return found->second;
+    const std::string k = key(project);
+    const auto& records = memoryOnlyKeys_.contains(k) ? memoryOnly_ : contents_.projects;
+    if (auto found = records.find(k); found != records.end()) return found->second;
     return {text::graphemePrefix(project, kProjectNameLength), false, std::nullopt, false, Clock::now()};
 }
 
 void VantorelOnboardingStore::store(std::string_view project, VantorelProjectOnboarding updated) {
     updated.updatedAt = Clock::now();
-    contents_.projects[key(project)] = std::move(updated);
+    std::string k = key(project);
+    if (memoryOnlyKeys_.contains(k)) {
+        memoryOnly_[std::move(k)] = std::move(updated);
+        return;
+    }
+    contents_.projects[std::move(k)] = std::move(updated);
     save();
 }
+
+void VantorelOnboardingStore::keepInMemoryOnly(std::string_view project) { memoryOnlyKeys_.insert(key(project)); }
 
 void VantorelOnboardingStore::markOrganized(std::string_view project) {
     VantorelProjectOnboarding r = record(project);
@@ -173,6 +182,7 @@ void VantorelOnboardingStore::complete(std::string_view project) {
 
 void VantorelOnboardingStore::reset() {
     contents_ = VantorelOnboardingFile{emptyProfile(), {}};
+    memoryOnly_.clear();
     save();
 }
 

@@ -18,6 +18,7 @@
 #include <filesystem>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 
@@ -97,6 +98,13 @@ public:
     // Empty profile, no projects; saved.
     void reset();
 
+    // Records of `project` live in memory beside the file and are never
+    // written: for a name that does not identify one project (every unsaved
+    // set has the same), which must not pass its onboarding to the next.
+    void keepInMemoryOnly(std::string_view project);
+    // Drops the records kept in memory only.
+    void forgetMemoryOnly() { memoryOnly_.clear(); }
+
     // The onboarding state of one project; stores nothing. detectedStage is
     // the lifecycle's current stage, when the app has one.
     nlohmann::json dictionary(std::string_view project, std::optional<int> detectedStage) const;
@@ -117,6 +125,8 @@ private:
 
     std::filesystem::path file_;
     VantorelOnboardingFile contents_;
+    std::set<std::string> memoryOnlyKeys_;
+    std::map<std::string, VantorelProjectOnboarding> memoryOnly_;
 };
 
 }  // namespace vantorel

@@ -329,15 +329,23 @@ TEST_F(AppTest, UnsavedSetsLeaveNothingOnDiskAndStartEachSessionAfresh) {
     fake.setProject("Live Set sans nom");
     connect();
     ASSERT_TRUE(app->currentLifecycle);
+    message({{"type", "validateProjectStage"}, {"stage", 3}});
+    ASSERT_FALSE(web.named("onboardingState").empty());
+    EXPECT_EQ(web.named("onboardingState").back()["validatedStage"], 3);
     app->resetConversationSession("abletonRestarted");
     poll();
-    // The saved set's stages are written once the writer has run.
+    EXPECT_TRUE(web.named("onboardingState").back()["validatedStage"].is_null()) << "the next sketch starts afresh";
+    // The saved set's records are written once the writer has run.
     fake.setProject("Club Loop");
     poll();
+    message({{"type", "validateProjectStage"}, {"stage", 2}});
     app.reset();
     json written = json::parse(vantorel::testing::readText(home.appData() / "project-lifecycle.json"));
     EXPECT_TRUE(written["projects"].contains("club loop"));
     EXPECT_FALSE(written["projects"].contains("live set sans nom"));
+    json onboarding = json::parse(vantorel::testing::readText(home.appData() / "producer-onboarding.json"));
+    EXPECT_TRUE(onboarding["projects"].contains("club loop"));
+    EXPECT_FALSE(onboarding["projects"].contains("live set sans nom"));
 }
 
 TEST_F(AppTest, SelectedMidiClipNeedsTheSelectedTrackToBeMidi) {
