@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
+
 using nlohmann::json;
 using vantorel::testing::ControllerSession;
 using namespace std::chrono_literals;
@@ -34,6 +36,16 @@ const json* trackNamed(const json& context, const std::string& name) {
         if (track.value("name", "") == name) return &track;
     }
     return nullptr;
+}
+
+// Every file under the folder, by its path inside it.
+std::set<std::string> filesUnder(const std::filesystem::path& folder) {
+    std::set<std::string> found;
+    std::error_code error;
+    for (std::filesystem::recursive_directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
+        if (it->is_regular_file()) found.insert(std::filesystem::relative(it->path(), folder).string());
+    }
+    return found;
 }
 
 TEST_F(ControllerEndToEnd, StartThenPollsThenReadyFeedsThePage) {
@@ -209,6 +221,129 @@ TEST_F(ControllerEndToEnd, JunkLinesDoNothingAndEndOfInputExitsCleanly) {
     }
     s.closeInput();
     EXPECT_EQ(s.waitExit(10s), 0);
+}
+
+TEST_F(ControllerEndToEnd, LiveAbsentAtStartIsRetriedUntilItComes) {
+    session = std::make_unique<ControllerSession>(home);
+    auto& s = *session;
+    const int port = s.live().port();
+    s.live().kill();
+    s.startController();
+    auto setup = s.waitEvent("setupStatus");
+    ASSERT_TRUE(setup);
+    EXPECT_EQ((*setup)["abletonRunning"], false);
+    auto invalidated = s.waitEvent("contextInvalidated");
+    auto first = s.waitEvent("connection");
+    ASSERT_TRUE(invalidated && first);
+    EXPECT_EQ((*first)["connected"], false);
+    EXPECT_EQ((*first)["abletonRunning"], false);
+    EXPECT_EQ((*first)["message"], (*invalidated)["message"]);
+    // The next attempt waits its 2.5 s, then fails the same way.
+    auto failedAt = std::chrono::steady_clock::now();
+    auto second = s.waitEvent("connection", 10s);
+    ASSERT_TRUE(second);
+    EXPECT_GT(std::chrono::steady_clock::now() - failedAt, 1800ms);
+    EXPECT_EQ((*second)["connected"], false);
+
+    s.live().start(port);
+    auto mirrored = s.waitEvent("session", 20s);
+    ASSERT_TRUE(mirrored);
+    EXPECT_EQ((*mirrored)["project"], "Club Loop");
+}
+
+TEST_F(ControllerEndToEnd, ARefusedSecondStepKeepsTheFirstAndUndoTakesItBack) {
+    auto& s = connected();
+    auto plan = planFor("crée une bassline en fa mineur");
+    ASSERT_TRUE(plan && (*plan)["ok"] == true) << (plan ? plan->dump() : "");
+    ASSERT_EQ((*plan)["plan"]["actions"].size(), 2u);
+    ASSERT_EQ((*plan)["plan"]["actions"][1]["command"], "clips.create-midi");
+    s.bridge("POST", "/v1/sim/fail-next",
+             {{"path", "/v1/clips/midi"}, {"status", 409}, {"code", "CLIP_OVERLAP"}, {"message", "Clip refusé."}});
+
+    s.send({{"type", "executePlan"}, {"planId", (*plan)["plan"]["planId"]}});
+    auto result = s.waitEvent("planExecutionResult", 30s);
+    ASSERT_TRUE(result);
+    EXPECT_EQ((*result)["ok"], false);
+    EXPECT_EQ((*result)["completed"], 1);
+    EXPECT_EQ((*result)["total"], 2);
+    EXPECT_EQ((*result)["undoAvailable"], true);
+    EXPECT_NE((*result)["message"].get<std::string>().find("Clip refusé."), std::string::npos) << result->dump();
+    json context = s.bridge("GET", "/v1/context");
+    const json* bass = trackNamed(context, "Vantorel Bass");
+    ASSERT_NE(bass, nullptr);
+    EXPECT_EQ(bass->value("clips", -1), 0);
+
+    s.send({{"type", "undo"}});
+    auto undo = s.waitEvent("undoResult", 20s);
+    ASSERT_TRUE(undo);
+    EXPECT_EQ((*undo)["ok"], true) << undo->dump();
+    EXPECT_EQ(trackNamed(s.bridge("GET", "/v1/context"), "Vantorel Bass"), nullptr);
+}
+
+TEST_F(ControllerEndToEnd, AnotherProjectDropsThePendingPlanAndAnOpenMidiClipIsEvolved) {
+    auto& s = connected();
+    auto plan = planFor("mute la piste 1");
+    ASSERT_TRUE(plan && (*plan)["ok"] == true);
+    s.skipAll();
+    s.bridge("POST", "/v1/sim/edit", {{"action", "renameProject"}, {"name", "Nuit Blanche"}});
+    auto reset = s.waitEvent("sessionReset");
+    ASSERT_TRUE(reset);
+    EXPECT_EQ((*reset)["reason"], "projectChanged");
+    ASSERT_TRUE(s.waitEvent("contextStatus"));
+    s.send({{"type", "executePlan"}, {"planId", (*plan)["plan"]["planId"]}});
+    auto refused = s.waitEvent("planExecutionResult");
+    ASSERT_TRUE(refused);
+    EXPECT_EQ((*refused)["ok"], false);
+    EXPECT_EQ((*refused)["message"], "Ce plan n’est plus actif. Relance la demande pour en préparer un nouveau.");
+    json context = s.bridge("GET", "/v1/context");
+    ASSERT_NE(trackNamed(context, "Kick"), nullptr);
+    EXPECT_EQ(trackNamed(context, "Kick")->value("muted", true), false);
+
+    // The bass clip open in Live: a follow-up reworks it rather than asking.
+    ASSERT_TRUE(s.editAndSync({{"action", "selectClip"}, {"trackIndex", 4}, {"sceneIndex", 0}}));
+    s.send({{"type", "assistantRequest"}, {"prompt", "rends-la plus groovy"}});
+    auto evolve = s.waitEvent("planResult");
+    ASSERT_TRUE(evolve && (*evolve)["ok"] == true) << (evolve ? evolve->dump() : "");
+    ASSERT_EQ((*evolve)["plan"]["actions"].size(), 1u);
+    const json& action = (*evolve)["plan"]["actions"][0];
+    EXPECT_EQ(action["command"], "clips.replace-midi");
+    EXPECT_EQ(action["trackIndex"], 4);
+    EXPECT_FALSE(action.contains("notes"));
+    s.send({{"type", "executePlan"}, {"planId", (*evolve)["plan"]["planId"]}});
+    auto evolved = s.waitEvent("planExecutionResult", 30s);
+    ASSERT_TRUE(evolved);
+    EXPECT_EQ((*evolved)["ok"], true) << evolved->dump();
+}
+
+TEST_F(ControllerEndToEnd, AnUnsavedSetLeavesNoFileAndEndOfInputWaitsForTheRun) {
+    auto& s = connected("unsaved.json");
+    const auto before = filesUnder(home.appData());
+    ASSERT_TRUE(s.waitEvent("contextStatus", 5s));
+    // Live's own name for a new set, even with stray spaces, is no project.
+    ASSERT_TRUE(s.editAndSync({{"action", "renameProject"}, {"name", " Live Set sans nom  "}}));
+    ASSERT_TRUE(s.waitEvent("contextStatus", 5s));
+    EXPECT_EQ(filesUnder(home.appData()), before);
+
+    // A saved set does leave its history there: the check above can see one.
+    s.bridge("POST", "/v1/sim/edit", {{"action", "loadSet"}, {"path", "club-loop.json"}});
+    auto deadline = std::chrono::steady_clock::now() + 15s;
+    while (filesUnder(home.appData()) == before && std::chrono::steady_clock::now() < deadline)
+        s.waitEvent("contextStatus", 3s);
+    EXPECT_NE(filesUnder(home.appData()), before);
+
+    auto plan = planFor("mute la piste 1");
+    ASSERT_TRUE(plan && (*plan)["ok"] == true) << (plan ? plan->dump() : "");
+    s.bridge("POST", "/v1/sim/delay", {{"path", "/v1/tracks/state"}, {"seconds", 2}, {"times", 1}});
+    s.skipAll();
+    s.send({{"type", "executePlan"}, {"planId", (*plan)["plan"]["planId"]}});
+    s.closeInput();
+    EXPECT_EQ(s.waitExit(30s), 0);
+    auto result = s.waitEvent("planExecutionResult", 1s);
+    ASSERT_TRUE(result);
+    EXPECT_EQ((*result)["ok"], true) << result->dump();
+    json context = s.bridge("GET", "/v1/context");
+    ASSERT_NE(trackNamed(context, "Kick"), nullptr);
+    EXPECT_EQ(trackNamed(context, "Kick")->value("muted", false), true);
 }
 
 }  // namespace

@@ -32,18 +32,20 @@ std::string readLine(int fd, std::chrono::milliseconds timeout) {
 
 // ---- Simulator -----------------------------------------------------------------
 
-SimulatedLive::SimulatedLive(std::filesystem::path remoteScripts, std::filesystem::path procRoot)
-    : remoteScripts_(std::move(remoteScripts)), procRoot_(std::move(procRoot)) {}
+SimulatedLive::SimulatedLive(std::filesystem::path remoteScripts, std::filesystem::path procRoot,
+                             std::vector<std::string> arguments)
+    : remoteScripts_(std::move(remoteScripts)), procRoot_(std::move(procRoot)), arguments_(std::move(arguments)) {}
 
 SimulatedLive::~SimulatedLive() {
     if (child_) kill();
 }
 
 void SimulatedLive::start(int port, const std::string& set) {
-    auto options = process::SpawnOptions::command(
-        {"/usr/bin/python3", "-m", "VantorelBridge", "--port", std::to_string(port), "--config",
-         (remoteScripts_ / "VantorelBridge/remote_config.json").string(), "--set",
-         (bridgeSources() / "VantorelBridge/sets" / set).string()});
+    std::vector<std::string> command{"/usr/bin/python3", "-m", "VantorelBridge", "--port", std::to_string(port),
+                                     "--config", (remoteScripts_ / "VantorelBridge/remote_config.json").string(),
+                                     "--set", (bridgeSources() / "VantorelBridge/sets" / set).string()};
+    command.insert(command.end(), arguments_.begin(), arguments_.end());
+    auto options = process::SpawnOptions::command(command);
     options.workingDirectory = remoteScripts_;
     options.error = process::Stream::null();
     child_ = process::Child::spawn(options);
@@ -67,11 +69,13 @@ void SimulatedLive::kill() {
 
 // ---- Controller ------------------------------------------------------------------
 
-ControllerSession::ControllerSession(const TempHome& home, const std::string& set)
+ControllerSession::ControllerSession(const TempHome& home, const std::string& set,
+                                     std::vector<std::string> simulatorArguments)
     : home_(home),
       procRoot_(home.root() / "proc"),
       bridgeFile_(home.appData() / "bridge.json"),
-      live_(home.root() / "Music/Ableton/User Library/Remote Scripts", home.root() / "proc") {
+      live_(home.root() / "Music/Ableton/User Library/Remote Scripts", home.root() / "proc",
+            std::move(simulatorArguments)) {
     auto installed = runCli({"install-bridge"});
     if (installed.code != 0) throw std::runtime_error("install-bridge failed: " + installed.error);
     live_.start(0, set);
@@ -158,6 +162,25 @@ std::optional<nlohmann::json> ControllerSession::waitEvent(const std::string& ev
     auto line = waitFor([&](const Json& l) { return l.is_object() && l.value("event", "") == event; }, timeout);
     if (!line) return std::nullopt;
     return (*line)["value"];
+}
+
+std::optional<nlohmann::json> ControllerSession::waitEventWhere(const std::string& event,
+                                                                const std::function<bool(const Json&)>& match,
+                                                                std::chrono::milliseconds timeout) {
+    auto line = waitFor(
+        [&](const Json& l) { return l.is_object() && l.value("event", "") == event && match(l["value"]); }, timeout);
+    if (!line) return std::nullopt;
+    return (*line)["value"];
+}
+
+std::optional<nlohmann::json> ControllerSession::editAndSync(const Json& edit) {
+    Json reply = bridge("POST", "/v1/sim/edit", edit);
+    const Json* revision = reply.is_object() ? &reply["result"]["revision"] : nullptr;
+    if (!revision || !revision->is_number_integer()) throw std::runtime_error("edit refused: " + reply.dump());
+    const long long seen = revision->get<long long>();
+    return waitEventWhere("contextStatus", [&](const Json& status) {
+        return status.value("revision", 0LL) >= seen;
+    });
 }
 
 std::vector<nlohmann::json> ControllerSession::collect(std::chrono::milliseconds span) {

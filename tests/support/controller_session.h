@@ -25,7 +25,9 @@ namespace vantorel::testing {
 // token. Its /proc entry is linked into procRoot while it runs.
 class SimulatedLive {
 public:
-    SimulatedLive(std::filesystem::path remoteScripts, std::filesystem::path procRoot);
+    // `arguments` are added to every start (e.g. "--capture-speed", "8").
+    SimulatedLive(std::filesystem::path remoteScripts, std::filesystem::path procRoot,
+                  std::vector<std::string> arguments = {});
     ~SimulatedLive();
 
     // Starts on `port` (0: a free one) with a set of resources/VantorelBridge/sets.
@@ -38,6 +40,7 @@ public:
 private:
     std::filesystem::path remoteScripts_;
     std::filesystem::path procRoot_;
+    std::vector<std::string> arguments_;
     std::optional<process::Child> child_;
     int port_ = 0;
 };
@@ -48,7 +51,8 @@ public:
 
     // Installs the bridge in `home` and starts the simulator; the controller
     // starts with startController().
-    explicit ControllerSession(const TempHome& home, const std::string& set = "club-loop.json");
+    explicit ControllerSession(const TempHome& home, const std::string& set = "club-loop.json",
+                               std::vector<std::string> simulatorArguments = {});
     ~ControllerSession();
 
     void startController(std::vector<std::string> extraArguments = {});
@@ -77,6 +81,12 @@ public:
 
     // Direct request to the simulator (test-side edits, fault injection).
     Json bridge(const std::string& method, const std::string& path, const Json& body = nullptr);
+    // A simulated edit by the producer in Live, then the first poll that has
+    // seen it; the poll's "contextStatus" value, or nothing on time-out.
+    std::optional<Json> editAndSync(const Json& edit);
+    // The next event of that name whose value satisfies `match`.
+    std::optional<Json> waitEventWhere(const std::string& event, const std::function<bool(const Json&)>& match,
+                                       std::chrono::milliseconds timeout = std::chrono::seconds(15));
 
     SimulatedLive& live() { return live_; }
     const std::filesystem::path& procRoot() const { return procRoot_; }

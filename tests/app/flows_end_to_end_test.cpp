@@ -1,0 +1,264 @@
+// The controller's flows through `vantorel-cli controller` on the bridge
+// simulator: key detection, listening, master capture, the agent, the
+// project index and onboarding, each seen as the page sees it.
+#include "agent/agent_test_support.h"
+#include "project/als_project_index_store.h"
+#include "project/als_project_scanner.h"
+#include "project/live_set_fixture.h"
+#include "support/cli_runner.h"
+#include "support/controller_session.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+using nlohmann::json;
+using vantorel::testing::ControllerSession;
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+
+namespace {
+
+class FlowsEndToEnd : public vantorel::testing::CliTest {
+protected:
+    void SetUp() override {
+        CliTest::SetUp();
+        fs::create_directories(agents);
+    }
+
+    // Connected with `agents` as the only place to look for agents.
+    ControllerSession& connected(const std::string& set = "club-loop.json", std::vector<std::string> simulator = {}) {
+        session = std::make_unique<ControllerSession>(home, set, std::move(simulator));
+        session->startController({"--agent-folder", agents.string()});
+        EXPECT_TRUE(session->waitEvent("contextStatus"));
+        return *session;
+    }
+
+    // Sends a page message and waits for its answer event.
+    std::optional<json> ask(const json& message, const std::string& answer, std::chrono::milliseconds timeout = 30s) {
+        session->send(message);
+        return session->waitEvent(answer, timeout);
+    }
+
+    // A Codex that answers `answer` in conversation th-N, N counting its runs.
+    void fakeCodex(const std::string& answer) {
+        const std::string runs = (agents / "runs").string();
+        vantorel::testing::writeFakeAgent(
+            agents, "codex",
+            std::string(vantorel::testing::kWriteCodexAnswer) + "n=$(cat '" + runs + "' 2>/dev/null || echo 0); n=$((n+1)); echo $n > '" +
+                runs + "'\nprintf '%s' '" + answer + "' > \"$out\"\n" +
+                "echo \"{\\\"type\\\":\\\"thread.started\\\",\\\"thread_id\\\":\\\"th-$n\\\"}\"\n");
+    }
+
+    std::vector<std::string> codexArguments() const { return vantorel::testing::recordedArguments(agents, "codex"); }
+
+    const fs::path agents = home.root() / "agents";
+    std::unique_ptr<ControllerSession> session;
+};
+
+bool has(const std::vector<std::string>& values, const std::string& value) {
+    return std::find(values.begin(), values.end(), value) != values.end();
+}
+
+std::string text(const std::optional<json>& value, const char* key) {
+    return value && value->contains(key) && (*value)[key].is_string() ? (*value)[key].get<std::string>() : "";
+}
+
+TEST_F(FlowsEndToEnd, KeyOfTheSelectedAudioOrMidiClipAndNoneWithoutOne) {
+    auto& s = connected();
+    ASSERT_TRUE(s.editAndSync({{"action", "selectClip"}, {"trackIndex", 6}, {"sceneIndex", 0}}));
+    auto audio = ask({{"type", "findKey"}}, "keyResult", 60s);
+    ASSERT_TRUE(audio);
+    EXPECT_EQ((*audio)["ok"], true) << audio->dump();
+    EXPECT_EQ((*audio)["kind"], "audio");
+    EXPECT_EQ((*audio)["track"], "Vocal Chop");
+    EXPECT_EQ((*audio)["clip"], "Vox Chop Fm");
+
+    ASSERT_TRUE(s.editAndSync({{"action", "selectClip"}, {"trackIndex", 4}, {"sceneIndex", 0}}));
+    auto midi = ask({{"type", "findKey"}}, "keyResult");
+    ASSERT_TRUE(midi);
+    EXPECT_EQ((*midi)["kind"], "midi");
+    EXPECT_EQ((*midi)["clip"], "Rolling Bass Fm");
+    EXPECT_EQ((*midi)["key"], "F minor") << midi->dump();
+
+    // The open clip deleted: nothing left to read.
+    ASSERT_TRUE(s.editAndSync({{"action", "removeClip"}, {"trackIndex", 4}, {"sceneIndex", 0}}));
+    auto none = ask({{"type", "findKey"}}, "keyResult");
+    ASSERT_TRUE(none);
+    EXPECT_EQ((*none)["ok"], false);
+    EXPECT_EQ((*none)["message"], "Aucun clip n’est sélectionné dans Live. Sélectionne d’abord un clip audio ou MIDI.");
+}
+
+TEST_F(FlowsEndToEnd, ListeningToTheClipPutsTheMeasurementInTheAgentsPrompt) {
+    fakeCodex("Le vocal est bien placé.");
+    auto& s = connected();
+    auto synced = s.editAndSync({{"action", "selectClip"}, {"trackIndex", 6}, {"sceneIndex", 0}});
+    ASSERT_TRUE(synced);
+    s.skipAll();
+    s.send({{"type", "listenSelectedClip"}});
+    auto progress = s.waitEvent("audioProgress");
+    ASSERT_TRUE(progress);
+    EXPECT_EQ((*progress)["active"], true);
+    auto result = s.waitEvent("audioResult", 60s);
+    ASSERT_TRUE(result);
+    ASSERT_EQ((*result)["ok"], true) << result->dump();
+    const json& measurement = (*result)["measurement"];
+    EXPECT_EQ(measurement["track"], "Vocal Chop");
+    EXPECT_EQ(measurement["clip"], "Vox Chop Fm");
+    EXPECT_EQ(measurement["project"], "Club Loop");
+    EXPECT_GE(measurement["revision"].get<long long>(), (*synced)["revision"].get<long long>());
+    ASSERT_TRUE(measurement.contains("rmsDbFS"));
+
+    auto answer = ask({{"type", "chatRequest"}, {"question", "que penses-tu du niveau du vocal ?"}}, "chatResult", 60s);
+    ASSERT_TRUE(answer);
+    EXPECT_EQ((*answer)["source"], "codex") << answer->dump();
+    const std::string prompt = vantorel::testing::readText(agents / "codex.stdin");
+    EXPECT_NE(prompt.find("\"audioMeasurement\":{"), std::string::npos);
+    EXPECT_NE(prompt.find("\"rmsDbFS\":" + measurement["rmsDbFS"].dump()), std::string::npos);
+}
+
+TEST_F(FlowsEndToEnd, ListeningToTheMasterCapturesTwoBarsButNeverWhilePlaying) {
+    auto& s = connected("club-loop.json", {"--capture-speed", "8"});
+    s.bridge("POST", "/v1/sim/edit", {{"action", "stop"}});
+    auto plan = ask({{"type", "planRequest"}, {"prompt", "écoute le master sur 2 mesures"}}, "planResult");
+    ASSERT_TRUE(plan && (*plan)["ok"] == true) << (plan ? plan->dump() : "");
+    ASSERT_EQ((*plan)["plan"]["actions"].size(), 1u);
+    EXPECT_EQ((*plan)["plan"]["actions"][0]["command"], "audio.listen-master");
+
+    s.send({{"type", "executePlan"}, {"planId", (*plan)["plan"]["planId"]}});
+    ASSERT_TRUE(s.waitEvent("masterCaptureProgress", 30s));
+    auto audio = s.waitEvent("audioResult", 60s);
+    ASSERT_TRUE(audio);
+    ASSERT_EQ((*audio)["ok"], true) << audio->dump();
+    EXPECT_EQ((*audio)["measurement"]["captureBars"], 2);
+    EXPECT_EQ((*audio)["measurement"]["temporaryTrackRemoved"], true);
+    auto done = s.waitEvent("planExecutionResult", 30s);
+    ASSERT_TRUE(done);
+    EXPECT_EQ((*done)["ok"], true) << done->dump();
+    for (const auto& track : s.bridge("GET", "/v1/context")["result"]["projectAnalysis"]["tracks"])
+        EXPECT_EQ(track.value("temporary", false), false) << track.dump();
+
+    // Playing: the bridge refuses the start, and with no job there is nothing
+    // to cancel (a reply queued for a cancel stays queued).
+    s.bridge("POST", "/v1/sim/edit", {{"action", "play"}});
+    ASSERT_TRUE(s.waitEventWhere("session", [](const json& v) { return v.value("isPlaying", false); }));
+    json queued = {{"path", "/v1/master-capture/cancel"}, {"status", 500}, {"code", "X"}, {"message", "x"}};
+    ASSERT_EQ(s.bridge("POST", "/v1/sim/fail-next", queued)["result"]["pending"], 1);
+    auto again = ask({{"type", "planRequest"}, {"prompt", "écoute le master sur 2 mesures"}}, "planResult");
+    ASSERT_TRUE(again && (*again)["ok"] == true);
+    s.skipAll();
+    s.send({{"type", "executePlan"}, {"planId", (*again)["plan"]["planId"]}});
+    auto refused = s.waitEvent("planExecutionResult", 30s);
+    ASSERT_TRUE(refused);
+    EXPECT_EQ((*refused)["ok"], false);
+    EXPECT_EQ((*refused)["completed"], 0);
+    EXPECT_EQ((*refused)["message"], "Arrête la lecture dans Live avant de capturer le master.");
+    EXPECT_EQ(s.bridge("POST", "/v1/sim/fail-next", queued)["result"]["pending"], 2);
+    auto names = ControllerSession::eventNames(s.all());
+    EXPECT_EQ(std::count(names.begin(), names.end(), "audioResult"), 1);
+}
+
+TEST_F(FlowsEndToEnd, TheAgentResumesItsConversationAndActionsPlanWithoutIt) {
+    fakeCodex("Allonge la structure.");
+    connected();
+    auto first = ask({{"type", "chatRequest"}, {"question", "que penses-tu de mon arrangement ?"}}, "chatResult", 60s);
+    ASSERT_TRUE(first);
+    EXPECT_EQ((*first)["source"], "codex") << first->dump();
+    EXPECT_NE(text(first, "answer").find("Allonge la structure."), std::string::npos);
+    EXPECT_FALSE(has(codexArguments(), "resume"));
+
+    auto second = ask({{"type", "chatRequest"}, {"question", "et le kick ?"}}, "chatResult", 60s);
+    ASSERT_TRUE(second);
+    EXPECT_EQ((*second)["source"], "codex");
+    auto resumed = codexArguments();
+    EXPECT_TRUE(has(resumed, "resume") && has(resumed, "th-1"));
+    EXPECT_NE(vantorel::testing::readText(agents / "codex.stdin").find("que penses-tu de mon arrangement"),
+              std::string::npos);
+
+    // The agent gone: questions are refused, actions the fixed rules know still plan.
+    fs::remove(agents / "codex");
+    auto refused = ask({{"type", "chatRequest"}, {"question", "et la basse ?"}}, "chatResult", 60s);
+    ASSERT_TRUE(refused);
+    EXPECT_EQ((*refused)["ok"], false);
+    EXPECT_EQ((*refused)["source"], "agent-unavailable");
+    EXPECT_FALSE(text(refused, "message").empty());
+    auto plan = ask({{"type", "assistantRequest"}, {"prompt", "mute la piste sélectionnée"}}, "planResult");
+    ASSERT_TRUE(plan && (*plan)["ok"] == true) << (plan ? plan->dump() : "");
+    EXPECT_EQ((*plan)["plan"]["actions"][0]["command"], "tracks.state");
+    EXPECT_EQ((*plan)["plan"]["actions"][0]["trackIndex"], 4);
+}
+
+TEST_F(FlowsEndToEnd, RescanningTheIndexedFolderPublishesItsSetsAndOpensOnlyThose) {
+    const fs::path folder = home.root() / "Projets";
+    for (const char* name : {"Aube", "Nuit", "Zénith"})
+        vantorel::testing::writeLiveSet(folder / (std::string(name) + ".als"), vantorel::testing::simpleSet(name));
+    const fs::path outside = home.root() / "Ailleurs.als";
+    vantorel::testing::writeLiveSet(outside, vantorel::testing::simpleSet());
+    // The folder chosen in an earlier run, before these sets were saved into it.
+    vantorel::ALSProjectIndex earlier;
+    earlier.folderPath = vantorel::ALSProjectScanner::folderPath(folder);
+    earlier.scannedAt = std::chrono::system_clock::now();
+    vantorel::ALSProjectIndexStore(home.appData()).save(earlier);
+    auto& s = connected();
+
+    s.skipAll();
+    s.send({{"type", "rescanProjects"}});
+    auto started = s.waitEvent("projectScanProgress");
+    ASSERT_TRUE(started);
+    EXPECT_EQ(*started, (json{{"running", true}, {"completed", 0}, {"total", 0}}));
+    auto finished = s.waitEventWhere("projectScanProgress", [](const json& v) { return v["running"] == false; });
+    ASSERT_TRUE(finished);
+    EXPECT_EQ((*finished)["completed"], 3);
+    auto index = s.waitEvent("projectIndex");
+    ASSERT_TRUE(index);
+    EXPECT_EQ((*index)["indexed"], true);
+    ASSERT_EQ((*index)["projects"].size(), 3u);
+    auto stored = vantorel::ALSProjectIndexStore(home.appData()).load();
+    ASSERT_TRUE(stored);
+    EXPECT_EQ(stored->projects.size(), 3u);
+
+    const std::string inside = (*index)["projects"][0]["path"];
+    s.send({{"type", "openProject"}, {"path", inside}});
+    auto opened = s.waitFor([](const json& line) { return line.value("platform", "") == "openDocument"; });
+    ASSERT_TRUE(opened);
+    EXPECT_EQ((*opened)["path"], inside);
+    auto accepted = s.waitEvent("projectScanResult");
+    ASSERT_TRUE(accepted);
+    EXPECT_EQ((*accepted)["ok"], true);
+    auto refused = ask({{"type", "openProject"}, {"path", outside.string()}}, "projectScanResult");
+    ASSERT_TRUE(refused);
+    EXPECT_EQ(*refused, (json{{"ok", false}, {"message", "Ce projet ne fait pas partie de l’index local actuel."}}));
+    const auto lines = s.all();
+    EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                            [](const json& line) { return line.value("platform", "") == "openDocument"; }),
+              1);
+}
+
+TEST_F(FlowsEndToEnd, OnboardingSavesTheProfileRefusesABadOneAndMarksTheSetOrganized) {
+    auto& s = connected();
+    auto bad = ask({{"type", "saveProducerProfile"}, {"profile", {{"level", "expert"}}}}, "onboardingError");
+    ASSERT_TRUE(bad);
+    EXPECT_FALSE(text(bad, "message").empty());
+    json profile = {{"level", "pro"},         {"genre", "techno"},          {"references", "Nuit"},
+                    {"targetFormat", "club"}, {"mainBlocker", "les drops"}, {"answerStyle", "direct"}};
+    auto saved = ask({{"type", "saveProducerProfile"}, {"profile", profile}}, "producerProfileSaved");
+    ASSERT_TRUE(saved);
+    EXPECT_EQ((*saved)["profile"]["genre"], "techno");
+    EXPECT_EQ((*saved)["organized"], false);
+
+    auto plan = ask({{"type", "requestOnboardingOrganization"}}, "planResult");
+    ASSERT_TRUE(plan && (*plan)["ok"] == true) << (plan ? plan->dump() : "");
+    const auto& actions = (*plan)["plan"]["actions"];
+    EXPECT_TRUE(std::any_of(actions.begin(), actions.end(),
+                            [](const json& action) { return action["command"] == "tracks.organize"; }));
+    s.send({{"type", "executePlan"}, {"planId", (*plan)["plan"]["planId"]}});
+    auto organized =
+        s.waitEventWhere("onboardingState", [](const json& v) { return v.value("organized", false); }, 60s);
+    ASSERT_TRUE(organized);
+    EXPECT_EQ((*organized)["profile"]["genre"], "techno");
+    auto done = s.waitEvent("planExecutionResult", 30s);
+    ASSERT_TRUE(done);
+    EXPECT_EQ((*done)["ok"], true);
+}
+
+}  // namespace
