@@ -282,7 +282,7 @@ TEST_F(ControllerEndToEnd, ARefusedSecondStepKeepsTheFirstAndUndoTakesItBack) {
 
 TEST_F(ControllerEndToEnd, AnotherProjectDropsThePendingPlanAndAnOpenMidiClipIsEvolved) {
     auto& s = connected();
-    auto plan = planFor("mute la piste 1");
+    auto plan = planFor("mute la piste sélectionnée");
     ASSERT_TRUE(plan && (*plan)["ok"] == true);
     s.skipAll();
     s.bridge("POST", "/v1/sim/edit", {{"action", "renameProject"}, {"name", "Nuit Blanche"}});
@@ -296,8 +296,8 @@ TEST_F(ControllerEndToEnd, AnotherProjectDropsThePendingPlanAndAnOpenMidiClipIsE
     EXPECT_EQ((*refused)["ok"], false);
     EXPECT_EQ((*refused)["message"], "Ce plan n’est plus actif. Relance la demande pour en préparer un nouveau.");
     json context = s.bridge("GET", "/v1/context");
-    ASSERT_NE(trackNamed(context, "Kick"), nullptr);
-    EXPECT_EQ(trackNamed(context, "Kick")->value("muted", true), false);
+    ASSERT_NE(trackNamed(context, "Bass"), nullptr);
+    EXPECT_EQ(trackNamed(context, "Bass")->value("muted", true), false);
 
     // The bass clip open in Live: a follow-up reworks it rather than asking.
     ASSERT_TRUE(s.editAndSync({{"action", "selectClip"}, {"trackIndex", 4}, {"sceneIndex", 0}}));
@@ -331,7 +331,7 @@ TEST_F(ControllerEndToEnd, AnUnsavedSetLeavesNoFileAndEndOfInputWaitsForTheRun) 
         s.waitEvent("contextStatus", 3s);
     EXPECT_NE(filesUnder(home.appData()), before);
 
-    auto plan = planFor("mute la piste 1");
+    auto plan = planFor("mute la piste sélectionnée");
     ASSERT_TRUE(plan && (*plan)["ok"] == true) << (plan ? plan->dump() : "");
     s.bridge("POST", "/v1/sim/delay", {{"path", "/v1/tracks/state"}, {"seconds", 2}, {"times", 1}});
     s.skipAll();
@@ -342,8 +342,8 @@ TEST_F(ControllerEndToEnd, AnUnsavedSetLeavesNoFileAndEndOfInputWaitsForTheRun) 
     ASSERT_TRUE(result);
     EXPECT_EQ((*result)["ok"], true) << result->dump();
     json context = s.bridge("GET", "/v1/context");
-    ASSERT_NE(trackNamed(context, "Kick"), nullptr);
-    EXPECT_EQ(trackNamed(context, "Kick")->value("muted", false), true);
+    ASSERT_NE(trackNamed(context, "Bass"), nullptr);
+    EXPECT_EQ(trackNamed(context, "Bass")->value("muted", false), true);
 }
 
 }  // namespace

@@ -135,7 +135,8 @@ TEST_F(FlowsEndToEnd, ListeningToTheMasterCapturesTwoBarsButNeverWhilePlaying) {
     auto done = s.waitEvent("planExecutionResult", 30s);
     ASSERT_TRUE(done);
     EXPECT_EQ((*done)["ok"], true) << done->dump();
-    for (const auto& track : s.bridge("GET", "/v1/context")["result"]["projectAnalysis"]["tracks"])
+    const json context = s.bridge("GET", "/v1/context");
+    for (const auto& track : context["result"]["projectAnalysis"]["tracks"])
         EXPECT_EQ(track.value("temporary", false), false) << track.dump();
 
     // Playing: the bridge refuses the start, and with no job there is nothing
