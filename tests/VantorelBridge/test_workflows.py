@@ -197,17 +197,6 @@ def test_search_finds_a_kick_by_role_with_opaque_ids(bridge):
         assert bridge.refused("POST", "/v1/samples/search", body)[:2] == (400, "INVALID_ARGUMENT")
 
 
-def test_user_library_samples_are_catalogued(start_bridge, tmp_path):
-    folder = tmp_path / "Samples" / "My Pack"
-    folder.mkdir(parents=True)
-    with wave.open(str(folder / "Big Clap 03.wav"), "wb") as out:
-        out.setnchannels(1), out.setsampwidth(2), out.setframerate(22050)
-        out.writeframes(b"\x00\x10" * 11025)
-    bridge = start_bridge(user_samples=str(tmp_path / "Samples"))
-    found = bridge.post("/v1/samples/search", {"query": "big clap", "role": "clap"})["results"][0]
-    assert (found["name"], found["pack"], found["durationSeconds"]) == ("Big Clap 03", "My Pack", 0.5)
-
-
 def test_import_by_id_places_a_new_audio_track_and_undoes(bridge):
     kick = bridge.post("/v1/samples/search", {"role": "kick", "limit": 1})["results"][0]
     result = bridge.change("/v1/samples/import", sampleId=kick["sampleId"], startTime=64, trackName="Kick Top")
