@@ -15,6 +15,13 @@ from conftest import RESOURCES, TOKEN
 from VantorelBridge import config
 from VantorelBridge.surface import BRIDGE_VERSION
 
+def test_version_is_what_the_installer_reads():
+    import re
+    with open(os.path.join(RESOURCES, "VantorelBridge", "surface.py"), encoding="utf-8") as handle:
+        found = re.search(r"BRIDGE_VERSION\s*=\s*['\"]([^'\"]+)['\"]", handle.read())
+    version = tuple(int(part) for part in found.group(1).split("."))
+    assert version >= (0, 17, 10)
+
 
 @pytest.mark.parametrize("token", [None, "", "x" * 43, TOKEN[:-1], TOKEN + "x"])
 def test_requests_without_the_right_token_are_refused(bridge, token):
