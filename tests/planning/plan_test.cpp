@@ -160,5 +160,22 @@ TEST(SafeActionPlanJson, DictionaryRefusesNumbersJsonCannotHold) {
     }
 }
 
+// No other test reads these sentences: a case mapped to another's text shows here only.
+TEST(PlanErrors, CasesCarryTheirFixedTexts) {
+    EXPECT_EQ(SafePlannerError(SafePlannerErrorCase::emptyPrompt).description(),
+              "Écris une instruction avant de préparer le plan.");
+    EXPECT_EQ(SafePlannerError(SafePlannerErrorCase::missingMusicalKey).description(),
+              "Précise une tonalité pour créer cette partie MIDI, par exemple F minor. La gamme affichée par Ableton "
+              "n’est pas une détection.");
+    EXPECT_EQ(SafePlannerError::caseName(SafePlannerErrorCase::nothingToUndo), "nothingToUndo");
+    EXPECT_EQ(SafePlannerError(SafePlannerErrorCase::nothingToUndo).type(), "SafePlannerError");
+    EXPECT_EQ(SafePlanValidationError(SafePlanValidationErrorCase::staleRevision).description(),
+              "Le projet Ableton a changé depuis la préparation du plan.");
+    EXPECT_EQ(SafePlanValidationError(SafePlanValidationErrorCase::invalidPlan).description(),
+              "Le plan proposé ne respecte pas les limites de sécurité.");
+    EXPECT_EQ(SafePlanValidationError(SafePlanValidationErrorCase::invalidAction).description(),
+              "Une action proposée n’est pas autorisée ou contient des paramètres invalides.");
+}
+
 }  // namespace
 }  // namespace vantorel
