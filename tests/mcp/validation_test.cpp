@@ -5,8 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <set>
-
 namespace vantorel {
 namespace {
 
@@ -26,31 +24,17 @@ std::string check(const std::string& tool, const std::string& arguments) {
 const std::string kConfirm = "Explicit user confirmation is required. Ask the user, then call again with confirm=true.";
 const std::string kJob = "master_0123456789abcdef0123456789abcdef";
 
-TEST(Catalogue, TwentyEightDistinctToolsInOrderWithFixedHints) {
-    const Json& tools = VantorelMCP::tools();
-    ASSERT_EQ(tools.size(), 28u);
-    EXPECT_EQ(tools.front()["name"], "vantorel_get_session");
-    EXPECT_EQ(tools[8]["name"], "vantorel_get_master_listen");
-    EXPECT_EQ(tools.back()["name"], "vantorel_undo_last_organization");
-    std::set<std::string> names;
-    for (const auto& tool : tools) {
-        names.insert(tool["name"].get<std::string>());
-        EXPECT_EQ(tool["annotations"]["destructiveHint"], false);
-        EXPECT_EQ(tool["annotations"]["openWorldHint"], false);
-        EXPECT_EQ(tool["inputSchema"]["additionalProperties"], false);
-        // Every catalogued tool passes the name check of the validation.
+// Names, schemas and hints of the catalogue are checked over the protocol by
+// mcp_client.test.mjs; here, that validation knows every catalogued tool.
+TEST(Catalogue, EveryToolPassesTheNameCheckOfTheValidation) {
+    ASSERT_EQ(VantorelMCP::tools().size(), 28u);
+    for (const auto& tool : VantorelMCP::tools()) {
         try {
             VantorelMCP::validateArguments(tool["name"].get<std::string>(), Json::object());
         } catch (const MCPServerError& error) {
             EXPECT_EQ(std::string(error.description()).find("Unknown"), std::string::npos) << tool["name"];
         }
-        bool writes = !tool["annotations"]["readOnlyHint"].get<bool>();
-        const Json& required = tool["inputSchema"]["required"];
-        bool requiresConfirm = std::find(required.begin(), required.end(), "confirm") != required.end();
-        EXPECT_EQ(writes, requiresConfirm) << tool["name"];
     }
-    EXPECT_EQ(names.size(), 28u);
-    EXPECT_EQ(&VantorelMCP::tools(), &tools);
 }
 
 TEST(Validation, ReadingToolsTakeNoArguments) {
