@@ -17,6 +17,8 @@ const BUILD = process.env.VANTOREL_BUILD_DIR || path.join(ROOT, 'build/asan');
 const APP = path.join(BUILD, 'src/cli/vantorel');
 const CLI = path.join(BUILD, 'src/cli/vantorel-cli');
 const built = fs.existsSync(APP) && fs.existsSync(CLI);
+// Under CI a missing program is a failure (in before()), never a skip.
+const unbuilt = !built && !process.env.CI && 'vantorel is not built';
 
 let home;
 let env;
@@ -77,8 +79,63 @@ function context() {
 
 let port;
 
+// Codex as the app runs it: the prompt on standard input (kept in
+// $HOME/codex.prompt), a thread event on standard output, the answer in the
+// file named after --output-last-message.
+const FAKE_CODEX = `#!/bin/sh
+answer=""
+previous=""
+for a in "$@"; do
+  [ "$previous" = "--output-last-message" ] && answer="$a"
+  previous="$a"
+done
+cat > "$HOME/codex.prompt"
+printf '%s\\n' '{"type":"thread.started","thread_id":"0193a1b2-test"}'
+printf '%s' 'Le Vocal Chop garde de la marge : rien à corriger avant le mix.' > "$answer"
+`;
+
+// The app's events ({event, value}) as the page receives them, read from /events.
+function eventStream(pageAddress) {
+  const url = new URL(pageAddress);
+  const token = new URLSearchParams(url.hash.slice(1)).get('token');
+  const controller = new AbortController();
+  const events = [];
+  const waiters = [];
+  const done = (async () => {
+    const response = await fetch(`${url.origin}/events?token=${token}`, { signal: controller.signal });
+    const decoder = new TextDecoder();
+    let buffer = '';
+    for await (const chunk of response.body) {
+      buffer += decoder.decode(chunk, { stream: true });
+      let at;
+      while ((at = buffer.indexOf('\n')) >= 0) {
+        const line = buffer.slice(0, at);
+        buffer = buffer.slice(at + 1);
+        if (!line.startsWith('data:')) continue;
+        const event = JSON.parse(line.slice(5));
+        events.push(event);
+        for (const w of waiters.splice(0)) (w.type === event.event ? w.resolve(event) : waiters.push(w));
+      }
+    }
+  })().catch(() => {});
+  return {
+    waitFor(type, timeout = 30000) {
+      const found = events.find((e) => e.event === type);
+      if (found) return Promise.resolve(found);
+      return new Promise((resolve, reject) => {
+        const timer = setTimeout(() => reject(new Error(`no ${type} event in ${timeout} ms`)), timeout);
+        waiters.push({ type, resolve: (e) => { clearTimeout(timer); resolve(e); } });
+      });
+    },
+    async close() { controller.abort(); await done; },
+  };
+}
+
 before(async () => {
-  if (!built) return;
+  if (!built) {
+    if (process.env.CI) throw new Error(`vantorel is not built in ${BUILD}`);
+    return;
+  }
   home = fs.mkdtempSync(path.join(os.tmpdir(), 'vantorel-app-'));
   env = {
     PATH: process.env.PATH,
@@ -94,6 +151,9 @@ before(async () => {
   };
   fs.mkdirSync(env.XDG_RUNTIME_DIR, { mode: 0o700 });
   fs.mkdirSync(env.TMPDIR);
+  fs.mkdirSync(path.join(home, 'bin'));
+  fs.writeFileSync(path.join(home, 'bin/codex'), FAKE_CODEX, { mode: 0o755 });
+  env.PATH = `${path.join(home, 'bin')}:${env.PATH}`;
   assert.equal(spawnSync(CLI, ['install-bridge'], { env }).status, 0);
   // A free port for the simulator, written where the app looks for it.
   const probe = spawnSync('/usr/bin/python3', ['-c', 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'], { encoding: 'utf8' });
@@ -117,11 +177,11 @@ after(async () => {
   if (home) fs.rmSync(home, { recursive: true, force: true });
 });
 
-test('the printed address is the page on 127.0.0.1 with a 64-digit token', { skip: !built && 'vantorel is not built' }, () => {
+test('the printed address is the page on 127.0.0.1 with a 64-digit token', { skip: unbuilt }, () => {
   assert.match(address, /^http:\/\/127\.0\.0\.1:\d+\/#token=[0-9a-f]{64}$/);
 });
 
-test('connected to the simulated set: header, ladder, a plan confirmed then undone, a declined one', { skip: !built && 'vantorel is not built' }, async () => {
+test('connected to the simulated set: header, ladder, a plan confirmed then undone, a declined one', { skip: unbuilt }, async () => {
   const { page, context: browserContext, problems } = await openPanel(browser, {
     url: address,
     waitFor: async () => {},
@@ -175,7 +235,7 @@ test('connected to the simulated set: header, ladder, a plan confirmed then undo
   assert.deepEqual(problems, []);
 });
 
-test('Live going away and coming back: lost-connection banner, then connected again', { skip: !built && 'vantorel is not built' }, async () => {
+test('Live going away and coming back: lost-connection banner, then connected again', { skip: unbuilt }, async () => {
   const { page, context: browserContext } = await openPanel(browser, { url: address, waitFor: async () => {} });
   const see = (selector, text, timeout = 20000) => page.locator(selector, text === undefined ? {} : { hasText: text }).first().waitFor({ timeout });
   try {
@@ -189,4 +249,49 @@ test('Live going away and coming back: lost-connection banner, then connected ag
   } finally {
     await browserContext.close();
   }
+});
+
+test('the selected clip: its key, its measurement pictures, a question to the agent, a typed request', { skip: unbuilt }, async () => {
+  const { page, context: browserContext, problems } = await openPanel(browser, { url: address, waitFor: async () => {} });
+  const see = (selector, text, timeout = 30000) => page.locator(selector, text === undefined ? {} : { hasText: text }).first().waitFor({ timeout });
+  const events = eventStream(address);
+  try {
+    await see('#connection-pill.pill-online', 'Connecté');
+    await page.click('#tab-listen');
+    // The club loop opens with its MIDI bass selected.
+    await page.click('#find-key');
+    await see('.key-result .key-source', 'Bass');
+    assert.match(await page.locator('.key-result .fine').innerText(), /notes MIDI du clip/);
+
+    // The vocal chop's clip selected in Live, then listened to.
+    const body = path.join(home, 'select.json');
+    fs.writeFileSync(body, JSON.stringify({ action: 'selectClip', trackIndex: 6, sceneIndex: 0 }));
+    assert.equal(spawnSync(CLI, ['bridge', 'POST', '/v1/sim/edit', body], { env }).status, 0);
+    await page.click('#listen-clip');
+    const result = await events.waitFor('audioResult', 60000);
+    assert.equal(result.value.ok, true, JSON.stringify(result.value).slice(0, 300));
+    assert.equal(result.value.measurement.waveform.length, 120);
+    await see('.measurement[data-scope="clip"] canvas.waveform');
+    assert.match(await page.locator('.measurement canvas[aria-label^="Spectrogramme"]').first().getAttribute('aria-label'), /\d+ instants/);
+    assert.ok(await page.locator('.measurement .band').count() >= 4, 'the band shares are drawn');
+
+    // A question about the measurement goes to Codex with the measurement.
+    await page.fill('#measure-question', 'Le niveau du Vocal Chop est-il bon ?');
+    await page.press('#measure-question', 'Enter');
+    await see('.bubble-assistant', 'garde de la marge');
+    const prompt = fs.readFileSync(path.join(home, 'codex.prompt'), 'utf8');
+    assert.match(prompt, /Vocal Chop/);
+    assert.match(prompt, /samplePeakDbFS/);
+
+    // A request typed in the composer becomes a plan card.
+    await page.click('#tab-assistant');
+    await page.fill('#composer-input', 'mute la piste sélectionnée');
+    await page.press('#composer-input', 'Enter');
+    await see('.plan-card button:has-text("Confirmer")');
+    await page.locator('.plan-card').last().locator('button:has-text("Refuser")').click();
+  } finally {
+    await events.close();
+    await browserContext.close();
+  }
+  assert.deepEqual(problems, []);
 });
