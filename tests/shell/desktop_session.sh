@@ -8,7 +8,7 @@ session_pids=()
 
 desktop_session_tools_present() {
     command -v xvfb-run > /dev/null && command -v openbox > /dev/null && command -v dbus-run-session > /dev/null &&
-        command -v xdotool > /dev/null && command -v xprop > /dev/null
+        command -v xdotool > /dev/null && command -v xprop > /dev/null && command -v xclip > /dev/null
 }
 
 desktop_session_stop() {
