@@ -7,9 +7,17 @@
 #include "analysis/local_audio_analyzer.h"
 #include "analysis/musical_key_analyzer.h"
 
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
 #include <optional>
+#include <span>
+#include <vector>
 
 namespace vantorel::analysis {
+
+class RealDft;
 
 // Steps after opening of LocalAudioAnalyzer::analyze, without the cache.
 AudioMeasurement measureSource(AudioSource& source, double transposeSemitones, double startSeconds,
@@ -19,15 +27,92 @@ AudioMeasurement measureSource(AudioSource& source, double transposeSemitones, d
 KeyDetection detectKeyOfSource(AudioSource& source, double transposeSemitones, double startSeconds,
                                std::optional<double> durationSeconds);
 
-// The key of an excerpt already decoded and mixed to mono, `fileFrames` and
-// `firstFrame` locating it in its file, exactly as analyzeAudio would find
-// it when asked for the same excerpt; nothing when no key can be told.
-std::optional<KeyDetection> keyOfMonoExcerpt(std::span<const float> mono, double sampleRate, std::int64_t fileFrames,
-                                             std::int64_t firstFrame, double transposeSemitones);
+// How many of an excerpt's `framesRead` frames the key reads, exactly as
+// analyzeAudio plans them for the same start (the frames after the
+// excerpt's `firstFrame` in a file of `fileFrames`, 75 s at most, with the
+// same integer truncations): the measurement then finds the key that
+// analyzeAudio would. 0 when too few to tell a key.
+std::int64_t keyExcerptFrames(std::int64_t framesRead, double sampleRate, std::int64_t fileFrames,
+                              std::int64_t firstFrame);
+
+// Frames of `length` samples starting every `hop` samples of a stream fed
+// block by block, handed out in order; frames ending past `limit` are not
+// formed. Only the samples a later frame still needs are held (at most one
+// frame and one block), so an analysis over frames needs no whole excerpt.
+class FrameStream {
+public:
+    FrameStream(std::size_t length, std::size_t hop, std::size_t limit) : length_(length), hop_(hop), limit_(limit) {}
+
+    // Calls frame(const float* samples) for every frame the block completes.
+    template <typename Frame>
+    void add(std::span<const float> block, Frame&& frame) {
+        const std::size_t blockStart = position_;
+        position_ += block.size();
+        if (length_ == 0 || hop_ == 0 || next_ + length_ > limit_) {
+            held_.clear();
+            return;
+        }
+        const std::size_t skipped = next_ > blockStart ? std::min(next_ - blockStart, block.size()) : 0;
+        if (held_.empty()) heldStart_ = blockStart + skipped;
+        held_.insert(held_.end(), block.begin() + static_cast<std::ptrdiff_t>(skipped), block.end());
+        while (next_ + length_ <= position_ && next_ + length_ <= limit_) {
+            frame(static_cast<const float*>(held_.data() + (next_ - heldStart_)));
+            next_ += hop_;
+        }
+        if (next_ >= position_) {
+            held_.clear();
+        } else if (next_ > heldStart_) {
+            held_.erase(held_.begin(), held_.begin() + static_cast<std::ptrdiff_t>(next_ - heldStart_));
+            heldStart_ = next_;
+        }
+    }
+
+private:
+    std::size_t length_, hop_, limit_;
+    std::size_t position_ = 0;   // samples fed so far
+    std::size_t next_ = 0;       // where the next frame starts
+    std::size_t heldStart_ = 0;  // stream position of held_[0]
+    std::vector<float> held_;
+};
+
+// The key's chroma accumulated as mono samples stream past: 8192-point
+// frames every 4096 samples, up to `limit` samples. The figures are those
+// of MusicalKeyAnalyzer::audioChroma on the same samples.
+class ChromaStream {
+public:
+    ChromaStream(double sampleRate, std::size_t limit);
+    ChromaStream(const ChromaStream&) = delete;
+    ChromaStream& operator=(const ChromaStream&) = delete;
+    ~ChromaStream();
+
+    void add(std::span<const float> mono);
+    // Throws KeyAnalysisError{insufficientSignal} with fewer than 8192
+    // samples fed, fewer than three counted frames or an empty chroma.
+    MusicalKeyAnalyzer::Chroma chroma() const;
+
+private:
+    struct Bin {
+        std::size_t index;
+        std::size_t pitchClass;
+        double weight;
+    };
+    void frame(const float* samples);
+
+    std::unique_ptr<RealDft> dft_;
+    std::vector<float> window_;
+    std::vector<Bin> bins_;
+    FrameStream frames_;
+    MusicalKeyAnalyzer::Chroma chroma_{};
+    int counted_ = 0;
+};
 
 // The mono mix, Σ channels ÷ channel count in single precision, written over
 // the first channel (the excerpt is the largest allocation of an analysis,
 // so the mix takes no second buffer). The other channels are released.
 Samples mixToMono(Channels&& channels);
+
+// The same mix of `frames` interleaved frames of `channels` samples, into
+// `mono`.
+void mixInterleaved(const float* interleaved, std::size_t frames, std::size_t channels, float* mono);
 
 }  // namespace vantorel::analysis

@@ -20,17 +20,6 @@ namespace {
 // that the scratch costs nothing next to the excerpt itself.
 constexpr sf_count_t kChunkFrames = 16384;
 
-// The most samples (frames × channels) one read may hold: 512 MiB of floats.
-// A header may announce any sample rate and channel count, and compressed
-// data can expand enormously, so the excerpt is refused past this size
-// rather than left to exhaust memory. Real excerpts are far below it (90 s of
-// 7.1 at 96 kHz is 69 million samples).
-constexpr std::int64_t kMaxSamples = std::int64_t{1} << 27;
-
-}  // namespace
-
-namespace {
-
 constexpr std::size_t kHugePage = std::size_t{2} << 20;
 constexpr std::size_t kHugeBufferBytes = std::size_t{4} << 20;
 
@@ -172,28 +161,45 @@ AudioSource::AudioSource(AudioSource&& other) noexcept
     : file_(std::exchange(other.file_, nullptr)),
       info_(other.info_),
       descriptor_(std::exchange(other.descriptor_, -1)),
-      memory_(std::move(other.memory_)) {}
+      memory_(std::move(other.memory_)),
+      moved_(other.moved_) {}
 
 AudioSource::~AudioSource() {
     if (file_ != nullptr) sf_close(file_);
     if (descriptor_ >= 0) ::close(descriptor_);
 }
 
+void AudioSource::seek(std::int64_t first) {
+    // A fresh decoder stands on frame 0; seeking there anyway would fail on
+    // formats that cannot seek, which a plain read from the start never needed.
+    if (first == 0 && !moved_) return;
+    if (sf_seek(file_, first, SEEK_SET) < 0) throw DecodeError{DecodeFailure::unreadable};
+    moved_ = first != 0;
+}
+
+std::int64_t AudioSource::readFrames(float* interleaved, std::int64_t frames) {
+    if (frames <= 0) return 0;
+    sf_count_t got = sf_readf_float(file_, interleaved, frames);
+    if (sf_error(file_) != SF_ERR_NO_ERROR) throw DecodeError{DecodeFailure::unreadable};
+    if (got > 0) moved_ = true;
+    return std::max<sf_count_t>(got, 0);
+}
+
 Channels AudioSource::read(std::int64_t first, std::int64_t count) {
     const int channels = info_.channels;
     if (count <= 0) return Channels(static_cast<std::size_t>(channels));
-    if (count > kMaxSamples / channels) throw std::bad_alloc();
+    if (count > maxExcerptSamples / channels) throw std::bad_alloc();
 
     Channels out(static_cast<std::size_t>(channels));
     for (auto& channel : out) channel.reserve(static_cast<std::size_t>(count));
     std::vector<float> interleaved(static_cast<std::size_t>(std::min<std::int64_t>(count, kChunkFrames)) *
                                    static_cast<std::size_t>(channels));
 
-    if (first > 0 && sf_seek(file_, first, SEEK_SET) < 0) throw DecodeError{DecodeFailure::unreadable};
+    seek(first);
     std::int64_t remaining = count;
     while (remaining > 0) {
         sf_count_t want = std::min<sf_count_t>(remaining, kChunkFrames);
-        sf_count_t got = sf_readf_float(file_, interleaved.data(), want);
+        sf_count_t got = readFrames(interleaved.data(), want);
         if (got <= 0) break;
         for (int c = 0; c < channels; ++c) {
             auto& channel = out[static_cast<std::size_t>(c)];
@@ -206,7 +212,6 @@ Channels AudioSource::read(std::int64_t first, std::int64_t count) {
         remaining -= got;
         if (got < want) break;
     }
-    if (sf_error(file_) != SF_ERR_NO_ERROR) throw DecodeError{DecodeFailure::unreadable};
     return out;
 }
 

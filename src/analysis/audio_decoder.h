@@ -93,10 +93,24 @@ public:
     // The length the decoder announces; the data may hold fewer frames.
     std::int64_t frames() const { return info_.frames; }
 
+    // The most samples (frames × channels) one excerpt may hold. A header
+    // may announce any sample rate and channel count, and compressed data can
+    // expand enormously, so larger excerpts are refused rather than decoded.
+    static constexpr std::int64_t maxExcerptSamples = std::int64_t{1} << 27;
+
     // Reads up to `count` frames from `first`. Fewer frames come back when
     // the data ends early. Throws DecodeError{unreadable} on a seek or decode
-    // error and std::bad_alloc when the buffer cannot be had.
+    // error and std::bad_alloc past maxExcerptSamples or when the buffer
+    // cannot be had.
     Channels read(std::int64_t first, std::int64_t count);
+
+    // Block reading, for measurements that keep no more than a block: seek
+    // to `first`, then each readFrames decodes up to `frames` interleaved
+    // frames into `interleaved` (frames × channels floats) and returns how
+    // many it decoded, fewer only where the data ends. Both throw
+    // DecodeError{unreadable} on a seek or decode error.
+    void seek(std::int64_t first);
+    std::int64_t readFrames(float* interleaved, std::int64_t frames);
 
 private:
     struct Memory;
@@ -107,6 +121,7 @@ private:
     SF_INFO info_{};
     int descriptor_ = -1;
     std::unique_ptr<Memory> memory_;
+    bool moved_ = false;  // the decoder has left the first frame
 };
 
 }  // namespace vantorel::analysis

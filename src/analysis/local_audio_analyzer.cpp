@@ -8,9 +8,18 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <condition_variable>
 #include <cstdint>
+#include <deque>
+#include <exception>
+#include <functional>
 #include <limits>
+#include <memory>
+#include <mutex>
 #include <new>
+#include <numeric>
+#include <system_error>
+#include <thread>
 
 namespace vantorel {
 
@@ -71,6 +80,246 @@ AudioMeasurementErrorCase measurementCase(analysis::DecodeFailure failure) {
     return AudioMeasurementErrorCase::insufficientSignal;
 }
 
+
+// Each accumulator below is fed the excerpt block by block and gives exactly
+// the figures its whole-signal form gave: sums run in the same order, and the
+// blocks are cut on multiples of four frames so that the four-lane sums see
+// every sample in the same lane.
+
+// RMS of consecutive windows.
+class ShortTermStream {
+public:
+    explicit ShortTermStream(double sampleRate) {
+        window_ = static_cast<std::size_t>(std::max(sampleRate * kShortTermSeconds, 0.0));
+        if (window_ <= kMinShortTermWindow) window_ = kMinShortTermWindow;
+    }
+    void add(std::span<const float> samples) {
+        for (float sample : samples) {
+            squares_ += static_cast<double>(sample) * sample;
+            if (++filled_ == window_) {
+                const double meanSquare = squares_ / static_cast<double>(window_);
+                if (meanSquare > kSilentWindowMeanSquare) values_.push_back(std::sqrt(meanSquare));
+                squares_ = 0;
+                filled_ = 0;
+            }
+        }
+    }
+    std::vector<double>& values() { return values_; }
+
+private:
+    std::size_t window_ = kMinShortTermWindow;
+    std::size_t filled_ = 0;
+    double squares_ = 0;
+    std::vector<double> values_;
+};
+
+// The largest finite |x| of each of `points` equal buckets of `total`
+// samples; samples past the last whole bucket are not drawn.
+class WaveformStream {
+public:
+    WaveformStream(std::size_t total, std::size_t points)
+        : bucket_(total < points ? 1 : total / points), highest_(total == 0 ? 0 : points, 0.0f) {}
+    void add(std::span<const float> samples) {
+        std::size_t i = 0;
+        while (i < samples.size()) {
+            const std::size_t index = position_ / bucket_;
+            if (index >= highest_.size()) break;
+            const std::size_t take = std::min(samples.size() - i, (index + 1) * bucket_ - position_);
+            float highest = highest_[index];
+            for (std::size_t j = i; j < i + take; ++j) {
+                // A non-finite sample has no height to draw.
+                const float magnitude = std::fabs(samples[j]);
+                highest = magnitude <= std::numeric_limits<float>::max() ? std::max(highest, magnitude) : highest;
+            }
+            highest_[index] = highest;
+            i += take;
+            position_ += take;
+        }
+    }
+    std::vector<double> peaks() const { return {highest_.begin(), highest_.end()}; }
+
+private:
+    std::size_t bucket_;
+    std::size_t position_ = 0;
+    std::vector<float> highest_;
+};
+
+// Band shares, centroid and spectrogram of about 73 Hann-windowed spectra
+// spread over `total` samples.
+class SpectrumStream {
+public:
+    SpectrumStream(double sampleRate, std::size_t total)
+        : frames_(kSpectrumLength,
+                  std::max(kMinSpectrumHop, (std::max(total, kSpectrumLength) - kSpectrumLength) / kSpectrumFrameSpread),
+                  total) {
+        if (total < kSpectrumLength) return;
+        dft_ = std::make_unique<analysis::RealDft>(kSpectrumLength);
+        if (!dft_->valid()) {
+            dft_.reset();
+            return;
+        }
+        window_ = analysis::hannWindow(kSpectrumLength);
+        const double limit = std::min(sampleRate / 2.0, kHighestHz);
+        // Where each bin of 20 Hz…limit goes: its band (or none at 20 kHz
+        // exactly) and its spectrogram cell on a log-frequency axis.
+        const double logSpan = std::log(limit / kLowestHz);
+        for (std::size_t k = 1; k < kSpectrumLength / 2; ++k) {
+            double f = static_cast<double>(k) * sampleRate / static_cast<double>(kSpectrumLength);
+            if (f < kLowestHz || f > limit) continue;
+            int band = -1;
+            for (std::size_t b = 0; b < kBands.size(); ++b) {
+                if (f >= kBands[b].low && f < kBands[b].high) band = static_cast<int>(b);
+            }
+            double position = std::log(f / kLowestHz) / logSpan * static_cast<double>(kSpectrogramCells);
+            if (!std::isfinite(position)) position = 0;
+            position = std::clamp(std::trunc(position), 0.0, static_cast<double>(kSpectrogramCells - 1));
+            bins_.push_back({k, f, band, static_cast<std::size_t>(position)});
+        }
+    }
+
+    void add(std::span<const float> samples) {
+        if (dft_) frames_.add(samples, [this](const float* frame) { transform(frame); });
+    }
+
+    LocalAudioAnalyzer::SpectralSummary summary() {
+        LocalAudioAnalyzer::SpectralSummary summary;
+        if (!dft_) return summary;
+        double total = 0;
+        for (double e : energy_) total += e;
+        for (std::size_t b = 0; b < kBands.size(); ++b) {
+            summary.bands[kBands[b].name] = total > 0 ? energy_[b] * 100.0 / total : 0.0;
+        }
+        summary.centroid = magnitudeSum_ > 0 ? weightedSum_ / magnitudeSum_ : 0.0;
+        double loudest = 0;
+        for (const auto& row : rows_) {
+            for (double v : row) loudest = std::max(loudest, v);
+        }
+        for (auto& row : rows_) {
+            for (double& v : row) {
+                v = (loudest <= 0 || v <= 0)
+                        ? 0.0
+                        : std::clamp(10.0 * std::log10(v / loudest) / kSpectrogramRangeDb + 1.0, 0.0, 1.0);
+            }
+        }
+        summary.spectrogram = std::move(rows_);
+        return summary;
+    }
+
+private:
+    struct Bin {
+        std::size_t index;
+        double frequency;
+        int band;
+        std::size_t cell;
+    };
+
+    void transform(const float* frame) {
+        float* input = dft_->input();
+        for (std::size_t i = 0; i < kSpectrumLength; ++i) input[i] = frame[i] * window_[i];
+        dft_->run();
+        const std::complex<float>* spectrum = dft_->output();
+        std::vector<double> row(kSpectrogramCells, 0.0);
+        for (const Bin& bin : bins_) {
+            double re = spectrum[bin.index].real();
+            double im = spectrum[bin.index].imag();
+            double power = re * re + im * im;
+            if (!std::isfinite(power)) continue;
+            if (bin.band >= 0) energy_[static_cast<std::size_t>(bin.band)] += power;
+            double magnitude = std::sqrt(power);
+            weightedSum_ += bin.frequency * magnitude;
+            magnitudeSum_ += magnitude;
+            row[bin.cell] += power;
+        }
+        rows_.push_back(std::move(row));
+    }
+
+    analysis::FrameStream frames_;
+    std::unique_ptr<analysis::RealDft> dft_;
+    std::vector<float> window_;
+    std::vector<Bin> bins_;
+    std::array<double, kBands.size()> energy_{};
+    double weightedSum_ = 0, magnitudeSum_ = 0;
+    std::vector<std::vector<double>> rows_;
+};
+
+// Correlation and side/mid width of two channels. Frames holding a NaN or
+// an infinity are left out, as they are from the levels: one bad sample must
+// not turn the whole image into NaN. Four lanes per sum, so that the
+// double-precision sums do not wait on one another; a frame that is left out
+// adds zero to every lane. The covariance is taken about each block's own
+// means and the blocks merged (Chan, Golub and LeVeque), which is as exact
+// as two passes over the whole excerpt without holding it.
+class StereoStream {
+public:
+    void add(std::span<const float> left, std::span<const float> right) {
+        const std::size_t frames = std::min(left.size(), right.size());
+        auto usable = [&](std::size_t i) { return std::isfinite(left[i]) && std::isfinite(right[i]); };
+        std::array<double, kLanes> blockLeft{}, blockRight{};
+        std::array<std::size_t, kLanes> blockCounted{};
+        auto first = [&](std::size_t lane, std::size_t i) {
+            const bool ok = usable(i);
+            const double l = ok ? static_cast<double>(left[i]) : 0.0, r = ok ? static_cast<double>(right[i]) : 0.0;
+            blockLeft[lane] += l;
+            blockRight[lane] += r;
+            blockCounted[lane] += ok;
+            const double mid = (l + r) / 2.0, side = (l - r) / 2.0;
+            mids_[lane] += mid * mid;
+            sides_[lane] += side * side;
+        };
+        std::size_t i = 0;
+        for (; i + kLanes <= frames; i += kLanes) {
+            for (std::size_t lane = 0; lane < kLanes; ++lane) first(lane, i + lane);
+        }
+        for (; i < frames; ++i) first(0, i);
+
+        const auto n = static_cast<double>(total(blockCounted));
+        if (n == 0) return;
+        const double meanLeft = total(blockLeft) / n, meanRight = total(blockRight) / n;
+        std::array<double, kLanes> products{}, squaresLeft{}, squaresRight{};
+        auto second = [&](std::size_t lane, std::size_t i) {
+            const bool ok = usable(i);
+            const double dl = ok ? static_cast<double>(left[i]) - meanLeft : 0.0;
+            const double dr = ok ? static_cast<double>(right[i]) - meanRight : 0.0;
+            products[lane] += dl * dr;
+            squaresLeft[lane] += dl * dl;
+            squaresRight[lane] += dr * dr;
+        };
+        for (i = 0; i + kLanes <= frames; i += kLanes) {
+            for (std::size_t lane = 0; lane < kLanes; ++lane) second(lane, i + lane);
+        }
+        for (; i < frames; ++i) second(0, i);
+
+        const double before = merged_, after = merged_ + n;
+        const double deltaLeft = meanLeft - meanLeft_, deltaRight = meanRight - meanRight_;
+        const double weight = before * n / after;
+        covariance_ += total(products) + deltaLeft * deltaRight * weight;
+        varianceLeft_ += total(squaresLeft) + deltaLeft * deltaLeft * weight;
+        varianceRight_ += total(squaresRight) + deltaRight * deltaRight * weight;
+        meanLeft_ += deltaLeft * n / after;
+        meanRight_ += deltaRight * n / after;
+        merged_ = after;
+    }
+
+    LocalAudioAnalyzer::StereoSummary summary() const {
+        LocalAudioAnalyzer::StereoSummary summary;
+        const double midEnergy = total(mids_), sideEnergy = total(sides_);
+        const double scale = std::sqrt(varianceLeft_ * varianceRight_);
+        summary.correlation = scale <= 0 ? 1.0 : std::clamp(covariance_ / scale, -1.0, 1.0);
+        summary.width = midEnergy > 0 ? std::min(std::sqrt(sideEnergy / midEnergy) * 100.0, kMaxCorrelationWidth) : 0.0;
+        return summary;
+    }
+
+private:
+    static constexpr std::size_t kLanes = 4;
+    template <typename T>
+    static T total(const std::array<T, kLanes>& lanes) {
+        return lanes[0] + lanes[1] + lanes[2] + lanes[3];
+    }
+
+    std::array<double, kLanes> mids_{}, sides_{};
+    double merged_ = 0, meanLeft_ = 0, meanRight_ = 0;
+    double covariance_ = 0, varianceLeft_ = 0, varianceRight_ = 0;
+};
 }  // namespace
 
 std::string_view AudioMeasurementError::caseName(AudioMeasurementErrorCase kind) {
@@ -135,16 +384,9 @@ double decibels(double linear) {
 }
 
 std::vector<double> shortTermRMS(std::span<const float> samples, double sampleRate) {
-    auto window = static_cast<std::size_t>(std::max(sampleRate * kShortTermSeconds, 0.0));
-    if (window <= kMinShortTermWindow) window = kMinShortTermWindow;
-    std::vector<double> values;
-    for (std::size_t start = 0; start + window <= samples.size(); start += window) {
-        double squares = 0;
-        for (std::size_t i = start; i < start + window; ++i) squares += static_cast<double>(samples[i]) * samples[i];
-        double meanSquare = squares / static_cast<double>(window);
-        if (meanSquare > kSilentWindowMeanSquare) values.push_back(std::sqrt(meanSquare));
-    }
-    return values;
+    ShortTermStream stream(sampleRate);
+    stream.add(samples);
+    return std::move(stream.values());
 }
 
 double percentileDb(std::span<const double> values, double high, double low) {
@@ -164,154 +406,23 @@ double percentileDb(std::span<const double> values, double high, double low) {
 }
 
 SpectralSummary spectralSummary(std::span<const float> samples, double sampleRate) {
-    SpectralSummary summary;
-    if (samples.size() < kSpectrumLength) return summary;
-    analysis::RealDft dft(kSpectrumLength);
-    if (!dft.valid()) return summary;
-    const std::vector<float> window = analysis::hannWindow(kSpectrumLength);
-    const std::size_t hop = std::max(kMinSpectrumHop, (samples.size() - kSpectrumLength) / kSpectrumFrameSpread);
-    const double limit = std::min(sampleRate / 2.0, kHighestHz);
-
-    // Where each bin of 20 Hz…limit goes: its band (or none at 20 kHz
-    // exactly) and its spectrogram cell on a log-frequency axis.
-    struct Bin {
-        std::size_t index;
-        double frequency;
-        int band;
-        std::size_t cell;
-    };
-    std::vector<Bin> bins;
-    const double logSpan = std::log(limit / kLowestHz);
-    for (std::size_t k = 1; k < kSpectrumLength / 2; ++k) {
-        double f = static_cast<double>(k) * sampleRate / static_cast<double>(kSpectrumLength);
-        if (f < kLowestHz || f > limit) continue;
-        int band = -1;
-        for (std::size_t b = 0; b < kBands.size(); ++b) {
-            if (f >= kBands[b].low && f < kBands[b].high) band = static_cast<int>(b);
-        }
-        double position = std::log(f / kLowestHz) / logSpan * static_cast<double>(kSpectrogramCells);
-        if (!std::isfinite(position)) position = 0;
-        position = std::clamp(std::trunc(position), 0.0, static_cast<double>(kSpectrogramCells - 1));
-        bins.push_back({k, f, band, static_cast<std::size_t>(position)});
-    }
-
-    std::array<double, kBands.size()> energy{};
-    double weightedSum = 0, magnitudeSum = 0;
-    float* input = dft.input();
-    const std::complex<float>* spectrum = dft.output();
-    for (std::size_t start = 0; start + kSpectrumLength <= samples.size(); start += hop) {
-        for (std::size_t i = 0; i < kSpectrumLength; ++i) input[i] = samples[start + i] * window[i];
-        dft.run();
-        std::vector<double> row(kSpectrogramCells, 0.0);
-        for (const Bin& bin : bins) {
-            double re = spectrum[bin.index].real();
-            double im = spectrum[bin.index].imag();
-            double power = re * re + im * im;
-            if (!std::isfinite(power)) continue;
-            if (bin.band >= 0) energy[static_cast<std::size_t>(bin.band)] += power;
-            double magnitude = std::sqrt(power);
-            weightedSum += bin.frequency * magnitude;
-            magnitudeSum += magnitude;
-            row[bin.cell] += power;
-        }
-        summary.spectrogram.push_back(std::move(row));
-    }
-
-    double total = 0;
-    for (double e : energy) total += e;
-    for (std::size_t b = 0; b < kBands.size(); ++b) {
-        summary.bands[kBands[b].name] = total > 0 ? energy[b] * 100.0 / total : 0.0;
-    }
-    summary.centroid = magnitudeSum > 0 ? weightedSum / magnitudeSum : 0.0;
-
-    double loudest = 0;
-    for (const auto& row : summary.spectrogram) {
-        for (double v : row) loudest = std::max(loudest, v);
-    }
-    for (auto& row : summary.spectrogram) {
-        for (double& v : row) {
-            v = (loudest <= 0 || v <= 0) ? 0.0
-                                         : std::clamp(10.0 * std::log10(v / loudest) / kSpectrogramRangeDb + 1.0, 0.0, 1.0);
-        }
-    }
-    return summary;
+    SpectrumStream stream(sampleRate, samples.size());
+    stream.add(samples);
+    return stream.summary();
 }
 
 StereoSummary stereoSummary(std::span<const std::span<const float>> channels) {
-    StereoSummary summary;
-    if (channels.size() < 2 || channels[0].size() != channels[1].size()) return summary;
-    std::span<const float> left = channels[0], right = channels[1];
-    // Frames holding a NaN or an infinity are left out, as they are from the
-    // levels: one bad sample must not turn the whole image into NaN.
-    // Four lanes per sum, so that the double-precision sums do not wait on
-    // one another; a frame that is left out adds zero to every lane.
-    constexpr std::size_t kLanes = 4;
-    const std::size_t frames = left.size();
-    auto usable = [&](std::size_t i) { return std::isfinite(left[i]) && std::isfinite(right[i]); };
-    std::array<double, kLanes> sumLeft{}, sumRight{};
-    std::array<std::size_t, kLanes> counted{};
-    auto first = [&](std::size_t lane, std::size_t frame) {
-        const bool ok = usable(frame);
-        sumLeft[lane] += ok ? static_cast<double>(left[frame]) : 0.0;
-        sumRight[lane] += ok ? static_cast<double>(right[frame]) : 0.0;
-        counted[lane] += ok;
-    };
-    std::size_t i = 0;
-    for (; i + kLanes <= frames; i += kLanes) {
-        for (std::size_t lane = 0; lane < kLanes; ++lane) first(lane, i + lane);
-    }
-    for (; i < frames; ++i) first(0, i);
-    const auto n = static_cast<double>(counted[0] + counted[1] + counted[2] + counted[3]);
-    const double meanLeft = n > 0 ? (sumLeft[0] + sumLeft[1] + sumLeft[2] + sumLeft[3]) / n : 0.0;
-    const double meanRight = n > 0 ? (sumRight[0] + sumRight[1] + sumRight[2] + sumRight[3]) / n : 0.0;
-
-    std::array<double, kLanes> products{}, squaresLeft{}, squaresRight{}, mids{}, sides{};
-    auto second = [&](std::size_t lane, std::size_t frame) {
-        const bool ok = usable(frame);
-        const double l = ok ? static_cast<double>(left[frame]) : 0.0, r = ok ? static_cast<double>(right[frame]) : 0.0;
-        const double dl = ok ? l - meanLeft : 0.0, dr = ok ? r - meanRight : 0.0;
-        const double mid = (l + r) / 2.0, side = (l - r) / 2.0;
-        products[lane] += dl * dr;
-        squaresLeft[lane] += dl * dl;
-        squaresRight[lane] += dr * dr;
-        mids[lane] += mid * mid;
-        sides[lane] += side * side;
-    };
-    for (i = 0; i + kLanes <= frames; i += kLanes) {
-        for (std::size_t lane = 0; lane < kLanes; ++lane) second(lane, i + lane);
-    }
-    for (; i < frames; ++i) second(0, i);
-    auto total = [](const std::array<double, kLanes>& lanes) { return lanes[0] + lanes[1] + lanes[2] + lanes[3]; };
-    const double covariance = total(products), varianceLeft = total(squaresLeft), varianceRight = total(squaresRight);
-    const double midEnergy = total(mids), sideEnergy = total(sides);
-    const double scale = std::sqrt(varianceLeft * varianceRight);
-    summary.correlation = scale <= 0 ? 1.0 : std::clamp(covariance / scale, -1.0, 1.0);
-    summary.width = midEnergy > 0 ? std::min(std::sqrt(sideEnergy / midEnergy) * 100.0, kMaxCorrelationWidth) : 0.0;
-    return summary;
+    if (channels.size() < 2 || channels[0].size() != channels[1].size()) return {};
+    StereoStream stream;
+    stream.add(channels[0], channels[1]);
+    return stream.summary();
 }
 
 std::vector<double> waveform(std::span<const float> samples, std::size_t points) {
-    std::vector<double> peaks;
-    if (samples.empty() || points == 0) return peaks;
-    const std::size_t count = samples.size();
-    const std::size_t bucket = count < points ? 1 : count / points;
-    peaks.reserve(points);
-    for (std::size_t i = 0; i < points; ++i) {
-        std::size_t start = i * bucket;
-        double peak = 0;
-        if (start < count) {
-            std::size_t end = std::min(start + bucket, count);
-            float highest = 0;
-            for (std::size_t j = start; j < end; ++j) {
-                // A non-finite sample has no height to draw.
-                const float magnitude = std::fabs(samples[j]);
-                highest = magnitude <= std::numeric_limits<float>::max() ? std::max(highest, magnitude) : highest;
-            }
-            peak = highest;
-        }
-        peaks.push_back(peak);
-    }
-    return peaks;
+    if (samples.empty() || points == 0) return {};
+    WaveformStream stream(samples.size(), points);
+    stream.add(samples);
+    return stream.peaks();
 }
 
 LoudnessSummary loudness(std::span<const std::span<const float>> channels, double sampleRate) {
@@ -401,75 +512,327 @@ Samples mixToMono(Channels&& channels) {
     return mono;
 }
 
+void mixInterleaved(const float* interleaved, std::size_t frames, std::size_t channels, float* mono) {
+    if (channels == 1) {
+        std::copy(interleaved, interleaved + frames, mono);
+        return;
+    }
+    const auto count = static_cast<float>(channels);
+    for (std::size_t i = 0; i < frames; ++i, interleaved += channels) {
+        float sum = interleaved[0];
+        for (std::size_t c = 1; c < channels; ++c) sum += interleaved[c];
+        mono[i] = sum / count;
+    }
+}
+
+namespace {
+
+// Frames per decoded block: about this many, rounded to what the
+// accumulators need to give whole-signal figures.
+constexpr std::size_t kBlockFrames = 16384;
+// Past this many samples a block is cut shorter, whatever the rounding (only
+// absurd sample rates or channel counts get there).
+constexpr std::size_t kMaxBlockSamples = std::size_t{1} << 18;
+// Blocks in flight between the decoding and the second core.
+constexpr std::size_t kBlocksInFlight = 3;
+
+// A whole number of the loudness meter's 100 ms and of four frames (the
+// lanes of the level and image sums).
+std::size_t blockFrames(std::size_t subBlockFrames, std::size_t channels) {
+    const std::size_t unit = subBlockFrames / std::gcd(subBlockFrames, std::size_t{4}) * 4;
+    std::size_t frames = unit * std::max<std::size_t>(1, kBlockFrames / unit);
+    if (frames > kMaxBlockSamples / channels) frames = std::max<std::size_t>(4, kMaxBlockSamples / channels / 4 * 4);
+    return frames;
+}
+
+// One decoded block: its channels and their mono mix.
+struct Block {
+    std::vector<std::vector<float>> channels;
+    std::vector<std::span<const float>> views;  // the first `frames` of each channel
+    std::vector<float> mono;
+    std::size_t frames = 0;
+
+    void resize(std::size_t count) {
+        frames = count;
+        for (std::size_t c = 0; c < channels.size(); ++c) views[c] = std::span<const float>(channels[c].data(), count);
+    }
+    std::span<const float> monoView() const { return {mono.data(), frames}; }
+};
+
+// Runs `work` on each block handed to it, in order, on a second thread while
+// this one decodes the next; a few blocks circulate between the two, so the
+// memory stays that of those blocks. Where no thread can be started, the
+// work runs at once on the caller's.
+class SecondCore {
+public:
+    SecondCore(std::size_t channels, std::size_t frames, std::function<void(const Block&)> work)
+        : work_(std::move(work)), blocks_(kBlocksInFlight) {
+        for (Block& block : blocks_) {
+            block.channels.assign(channels, std::vector<float>(frames));
+            block.views.resize(channels);
+            block.mono.resize(frames);
+            free_.push_back(&block);
+        }
+        try {
+            thread_ = std::thread([this] { run(); });
+        } catch (const std::system_error&) {
+            // Measured on this thread alone.
+        }
+    }
+    SecondCore(const SecondCore&) = delete;
+    SecondCore& operator=(const SecondCore&) = delete;
+    ~SecondCore() { stop(true); }
+
+    // A block free to be filled, once the second core has done with one.
+    Block& take() {
+        std::unique_lock lock(mutex_);
+        freed_.wait(lock, [&] { return !free_.empty(); });
+        Block* block = free_.back();
+        free_.pop_back();
+        return *block;
+    }
+
+    void hand(Block& block) {
+        if (!thread_.joinable()) {
+            work_(block);
+            free_.push_back(&block);
+            return;
+        }
+        {
+            std::lock_guard guard(mutex_);
+            queue_.push_back(&block);
+        }
+        queued_.notify_one();
+    }
+
+    // Waits for every block handed over; rethrows what the work threw.
+    void finish() {
+        stop(false);
+        if (error_) std::rethrow_exception(error_);
+    }
+
+private:
+    void stop(bool abandon) {
+        if (!thread_.joinable()) return;
+        {
+            std::lock_guard guard(mutex_);
+            closing_ = true;
+            abandoned_ = abandon;
+        }
+        queued_.notify_one();
+        thread_.join();
+    }
+
+    void run() {
+        for (;;) {
+            Block* block = nullptr;
+            bool skip = false;
+            {
+                std::unique_lock lock(mutex_);
+                queued_.wait(lock, [&] { return closing_ || !queue_.empty(); });
+                if (queue_.empty()) return;
+                block = queue_.front();
+                queue_.pop_front();
+                skip = abandoned_ || error_ != nullptr;
+            }
+            if (!skip) {
+                try {
+                    work_(*block);
+                } catch (...) {
+                    std::lock_guard guard(mutex_);
+                    error_ = std::current_exception();
+                }
+            }
+            {
+                std::lock_guard guard(mutex_);
+                free_.push_back(block);
+            }
+            freed_.notify_one();
+        }
+    }
+
+    std::function<void(const Block&)> work_;
+    std::vector<Block> blocks_;
+    std::mutex mutex_;
+    std::condition_variable queued_, freed_;
+    std::deque<Block*> queue_;
+    std::vector<Block*> free_;
+    std::exception_ptr error_;
+    bool closing_ = false, abandoned_ = false;
+    std::thread thread_;  // last: started once everything it reads exists
+};
+
+// Everything measured over one excerpt, fed as it decodes. `expected` is the
+// excerpt's length, which the spectrum's hop and the waveform's buckets are
+// cut from; the key reads the first `keyFrames` frames (none when 0).
+class ExcerptPass {
+public:
+    ExcerptPass(double sampleRate, std::size_t channels, std::size_t expected, std::size_t keyFrames)
+        : sampleRate_(sampleRate),
+          levels_(channels),
+          loudness_(sampleRate, channels),
+          truePeak_(sampleRate, channels),
+          shortTerm_(sampleRate),
+          waveform_(expected, kWaveformPoints),
+          spectrum_(sampleRate, expected),
+          keyFrames_(keyFrames) {
+        if (keyFrames > 0) chroma_ = std::make_unique<ChromaStream>(sampleRate, keyFrames);
+    }
+
+    // Decodes up to `expected` frames from `first`; returns the frames read.
+    std::size_t run(AudioSource& source, std::int64_t first, std::size_t expected) {
+        const std::size_t channels = levels_.size();
+        const std::size_t frames = blockFrames(loudness_.subBlockFrames(), channels);
+        // The oversampling and the chroma, the two costliest parts, run on
+        // the second core; everything else beside the decoding.
+        SecondCore second(channels, frames, [this](const Block& block) {
+            truePeak_.addTruePeakOnly(block.views);
+            if (chroma_) chroma_->add(block.monoView());
+        });
+        std::vector<float> interleaved(frames * channels);
+        std::size_t read = 0;
+        source.seek(first);
+        while (read < expected) {
+            const std::size_t want = std::min(expected - read, frames);
+            const auto got = static_cast<std::size_t>(source.readFrames(interleaved.data(), static_cast<std::int64_t>(want)));
+            if (got == 0) break;
+            Block& block = second.take();
+            for (std::size_t c = 0; c < channels; ++c) {
+                float* target = block.channels[c].data();
+                const float* sample = interleaved.data() + c;
+                for (std::size_t i = 0; i < got; ++i, sample += channels) target[i] = *sample;
+            }
+            mixInterleaved(interleaved.data(), got, channels, block.mono.data());
+            block.resize(got);
+            measure(block);
+            second.hand(block);
+            read += got;
+            if (got < want) break;
+        }
+        second.finish();
+        return read;
+    }
+
+    // The measurement of `frames` frames read; throws insufficientSignal
+    // when they hold too little signal.
+    AudioMeasurement result(std::size_t frames, std::int64_t fileFrames, double transposeSemitones) {
+        std::size_t finite = 0, clipped = 0;
+        double peak = 0, squares = 0, sum = 0;
+        for (const Levels& levels : levels_) {
+            finite += levels.finite();
+            clipped += levels.clipped();
+            peak = std::max(peak, levels.peak());
+            squares += levels.squares();
+            sum += levels.sum();
+        }
+        if (finite == 0) fail(AudioMeasurementErrorCase::insufficientSignal);
+        const double n = static_cast<double>(finite);
+        const double rms = std::sqrt(squares / n);
+        if (peak <= kPeakFloor || rms <= kRmsFloor) fail(AudioMeasurementErrorCase::insufficientSignal);
+
+        AudioMeasurement m;
+        m.analyzedSeconds = static_cast<double>(frames) / sampleRate_;
+        m.sourceDurationSeconds = static_cast<double>(fileFrames) / sampleRate_;
+        m.sampleRate = sampleRate_;
+        m.channelCount = static_cast<int>(levels_.size());
+        m.dcOffset = sum / n;
+        m.clippedSamplePercent = static_cast<double>(clipped) * 100.0 / n;
+        if (levels_.size() >= 2) {
+            LocalAudioAnalyzer::StereoSummary stereo = stereo_.summary();
+            m.stereoCorrelation = stereo.correlation;
+            m.stereoWidthPercent = stereo.width;
+        }
+
+        loudness_.takeTruePeak(truePeak_);
+        LocalAudioAnalyzer::LoudnessSummary loudness = loudness_.summary();
+        m.integratedLufs = loudness.integratedLufs;
+        m.loudnessRangeLu = loudness.loudnessRangeLu;
+        m.shortTermLufsMax = loudness.shortTermLufsMax;
+        m.momentaryLufsMax = loudness.momentaryLufsMax;
+        m.truePeakDbTP = loudness.truePeakDbTP;
+        m.loudnessCurve = std::move(loudness.loudnessCurve);
+
+        m.dynamicRangeDb = LocalAudioAnalyzer::percentileDb(shortTerm_.values(), kHighPercentile, kLowPercentile);
+        LocalAudioAnalyzer::SpectralSummary spectral = spectrum_.summary();
+        m.spectralCentroidHz = spectral.centroid;
+        m.bandEnergyPercent = std::move(spectral.bands);
+        m.spectrogram = std::move(spectral.spectrogram);
+        m.waveform = waveform_.peaks();
+
+        if (chroma_) {
+            try {
+                const MusicalKeyAnalyzer::Chroma chroma = chroma_->chroma();
+                KeyDetection detected = MusicalKeyAnalyzer::detect(chroma, transposeSemitones,
+                                                                   static_cast<double>(keyFrames_) / sampleRate_);
+                m.key = std::move(detected.key);
+                m.keyConfidence = detected.confidence;
+            } catch (const KeyAnalysisError&) {
+                // No key to tell.
+            }
+        }
+
+        m.samplePeakDbFS = LocalAudioAnalyzer::decibels(peak);
+        m.rmsDbFS = LocalAudioAnalyzer::decibels(rms);
+        m.crestFactorDb = std::max(m.samplePeakDbFS - m.rmsDbFS, 0.0);
+        return m;
+    }
+
+private:
+    void measure(const Block& block) {
+        for (std::size_t c = 0; c < levels_.size(); ++c) levels_[c].add(block.views[c]);
+        if (block.views.size() >= 2) stereo_.add(block.views[0], block.views[1]);
+        loudness_.addLoudnessOnly(block.views);
+        shortTerm_.add(block.monoView());
+        waveform_.add(block.monoView());
+        spectrum_.add(block.monoView());
+    }
+
+    double sampleRate_;
+    std::vector<Levels> levels_;  // one per channel
+    StereoStream stereo_;
+    LoudnessMeter loudness_;
+    LoudnessMeter truePeak_;  // fed on the second core
+    ShortTermStream shortTerm_;
+    WaveformStream waveform_;
+    SpectrumStream spectrum_;
+    std::size_t keyFrames_;
+    std::unique_ptr<ChromaStream> chroma_;  // fed on the second core
+};
+
+}  // namespace
+
 AudioMeasurement measureSource(AudioSource& source, double transposeSemitones, double startSeconds,
                                std::optional<double> durationSeconds) {
     const double sampleRate = source.sampleRate();
     const std::int64_t fileFrames = source.frames();
+    const auto channels = static_cast<std::size_t>(source.channelCount());
     Excerpt excerpt = planExcerpt(fileFrames, sampleRate, startSeconds, durationSeconds, kMaxSeconds);
     if (excerpt.frameCount < kMinFrames ||
-        excerpt.frameCount > static_cast<std::int64_t>(std::numeric_limits<std::uint32_t>::max())) {
+        excerpt.frameCount > static_cast<std::int64_t>(std::numeric_limits<std::uint32_t>::max()) ||
+        excerpt.frameCount > AudioSource::maxExcerptSamples / static_cast<std::int64_t>(channels)) {
         fail(AudioMeasurementErrorCase::insufficientSignal);
     }
-    Channels channels;
-    try {
-        channels = source.read(excerpt.firstFrame, excerpt.frameCount);
-    } catch (const std::bad_alloc&) {
-        fail(AudioMeasurementErrorCase::insufficientSignal);
+    auto expected = static_cast<std::size_t>(excerpt.frameCount);
+    // The spectrum and the waveform are cut by the excerpt's length, known
+    // only once decoded; when the data ends before the length the header
+    // announced, the excerpt is measured again knowing its real length.
+    for (int attempt = 0;; ++attempt) {
+        const auto keyFrames = static_cast<std::size_t>(
+            keyExcerptFrames(static_cast<std::int64_t>(expected), sampleRate, fileFrames, excerpt.firstFrame));
+        ExcerptPass pass(sampleRate, channels, expected, keyFrames);
+        std::size_t frames = 0;
+        try {
+            frames = pass.run(source, excerpt.firstFrame, expected);
+        } catch (const std::bad_alloc&) {
+            fail(AudioMeasurementErrorCase::insufficientSignal);
+        }
+        if (frames < static_cast<std::size_t>(kMinFrames)) fail(AudioMeasurementErrorCase::insufficientSignal);
+        if (frames != expected && attempt == 0) {
+            expected = frames;
+            continue;
+        }
+        return pass.result(frames, fileFrames, transposeSemitones);
     }
-    const std::size_t frames = channels.empty() ? 0 : channels[0].size();
-    if (frames < static_cast<std::size_t>(kMinFrames)) fail(AudioMeasurementErrorCase::insufficientSignal);
-
-    // Levels over the finite samples only, summed in double precision.
-    Levels levels;
-    for (const auto& channel : channels) levels.add(channel);
-    const std::size_t finite = levels.finite();
-    const std::size_t clipped = levels.clipped();
-    const double peak = levels.peak(), squares = levels.squares(), sum = levels.sum();
-    if (finite == 0) fail(AudioMeasurementErrorCase::insufficientSignal);
-    const double n = static_cast<double>(finite);
-    const double rms = std::sqrt(squares / n);
-    if (peak <= kPeakFloor || rms <= kRmsFloor) fail(AudioMeasurementErrorCase::insufficientSignal);
-
-    AudioMeasurement m;
-    m.analyzedSeconds = static_cast<double>(frames) / sampleRate;
-    m.sourceDurationSeconds = static_cast<double>(fileFrames) / sampleRate;
-    m.sampleRate = sampleRate;
-    m.channelCount = source.channelCount();
-    m.dcOffset = sum / n;
-    m.clippedSamplePercent = static_cast<double>(clipped) * 100.0 / n;
-
-    std::vector<std::span<const float>> views(channels.begin(), channels.end());
-    LocalAudioAnalyzer::StereoSummary stereo = LocalAudioAnalyzer::stereoSummary(views);
-    m.stereoCorrelation = stereo.correlation;
-    m.stereoWidthPercent = stereo.width;
-
-    LocalAudioAnalyzer::LoudnessSummary loudness = LocalAudioAnalyzer::loudness(views, sampleRate);
-    m.integratedLufs = loudness.integratedLufs;
-    m.loudnessRangeLu = loudness.loudnessRangeLu;
-    m.shortTermLufsMax = loudness.shortTermLufsMax;
-    m.momentaryLufsMax = loudness.momentaryLufsMax;
-    m.truePeakDbTP = loudness.truePeakDbTP;
-    m.loudnessCurve = std::move(loudness.loudnessCurve);
-
-    const Samples mono = mixToMono(std::move(channels));
-    std::vector<double> shortTerm = LocalAudioAnalyzer::shortTermRMS(mono, sampleRate);
-    m.dynamicRangeDb = LocalAudioAnalyzer::percentileDb(shortTerm, kHighPercentile, kLowPercentile);
-
-    LocalAudioAnalyzer::SpectralSummary spectral = LocalAudioAnalyzer::spectralSummary(mono, sampleRate);
-    m.spectralCentroidHz = spectral.centroid;
-    m.bandEnergyPercent = std::move(spectral.bands);
-    m.spectrogram = std::move(spectral.spectrogram);
-    m.waveform = LocalAudioAnalyzer::waveform(mono, kWaveformPoints);
-
-    if (auto detected = keyOfMonoExcerpt(mono, sampleRate, fileFrames, excerpt.firstFrame, transposeSemitones)) {
-        m.key = detected->key;
-        m.keyConfidence = detected->confidence;
-    }
-
-    m.samplePeakDbFS = LocalAudioAnalyzer::decibels(peak);
-    m.rmsDbFS = LocalAudioAnalyzer::decibels(rms);
-    m.crestFactorDb = std::max(m.samplePeakDbFS - m.rmsDbFS, 0.0);
-    return m;
 }
 
 }  // namespace analysis

@@ -38,6 +38,9 @@ public:
     // How many interpolated values each input sample becomes (4 below
     // 96 kHz, 2 below 192 kHz, else 1).
     std::size_t oversampling() const { return factor_; }
+    // Frames in 100 ms. Blocks of a whole number of them give exactly the
+    // figures of one add() of the whole signal.
+    std::size_t subBlockFrames() const { return subBlockFrames_; }
 
 private:
     struct Biquad {

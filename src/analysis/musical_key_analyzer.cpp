@@ -1,6 +1,7 @@
 #include "analysis/musical_key_analyzer.h"
 
 #include "analysis/analysis_pipeline.h"
+#include "analysis/audio_decoder.h"
 #include "analysis/dft.h"
 
 #include <algorithm>
@@ -22,6 +23,8 @@ constexpr double kLowestHz = 45.0;
 constexpr double kHighestHz = 5000.0;
 constexpr int kMinCountedFrames = 3;
 constexpr double kMinSpread = 0.000001;
+// Frames decoded per call when the key is analysed on its own.
+constexpr std::size_t kChunkFrames = 16384;
 
 constexpr double kBaseConfidence = 0.43;
 constexpr double kMarginWeight = 2.2;
@@ -140,50 +143,9 @@ KeyDetection detect(std::span<const double> chroma, double transposeSemitones, d
 }
 
 Chroma audioChroma(std::span<const float> mono, double sampleRate) {
-    if (mono.size() < kFrameLength) fail(KeyAnalysisErrorCase::insufficientSignal);
-    analysis::RealDft dft(kFrameLength);
-    if (!dft.valid()) fail(KeyAnalysisErrorCase::insufficientSignal);
-    const std::vector<float> window = analysis::hannWindow(kFrameLength);
-
-    // Which pitch class each bin of 45…5000 Hz feeds, and its 1/√f weight.
-    struct Bin {
-        std::size_t index;
-        std::size_t pitchClass;
-        double weight;
-    };
-    std::vector<Bin> bins;
-    for (std::size_t k = 1; k < kFrameLength / 2; ++k) {
-        double f = static_cast<double>(k) * sampleRate / static_cast<double>(kFrameLength);
-        if (f < kLowestHz || f > kHighestHz) continue;
-        double note = std::round(12.0 * std::log2(f / 440.0) + 69.0);
-        auto pitchClass = static_cast<std::size_t>(((static_cast<long long>(note) % 12) + 12) % 12);
-        bins.push_back({k, pitchClass, 1.0 / std::sqrt(f)});
-    }
-
-    Chroma chroma{};
-    int counted = 0;
-    float* input = dft.input();
-    const std::complex<float>* spectrum = dft.output();
-    for (std::size_t start = 0; start + kFrameLength <= mono.size(); start += kHop) {
-        const float* frame = mono.data() + start;
-        double squares = 0;
-        for (std::size_t i = 0; i < kFrameLength; ++i) squares += static_cast<double>(frame[i]) * frame[i];
-        if (squares / static_cast<double>(kFrameLength) < kSilenceMeanSquare) continue;
-        for (std::size_t i = 0; i < kFrameLength; ++i) input[i] = frame[i] * window[i];
-        dft.run();
-        ++counted;
-        for (const Bin& bin : bins) {
-            double re = spectrum[bin.index].real();
-            double im = spectrum[bin.index].imag();
-            double magnitude = std::sqrt(re * re + im * im);
-            // A frame holding inf or NaN samples yields no usable bin.
-            if (!(magnitude > 0) || !std::isfinite(magnitude)) continue;
-            chroma[bin.pitchClass] += std::log1p(magnitude) * bin.weight;
-        }
-    }
-    double sum = std::accumulate(chroma.begin(), chroma.end(), 0.0);
-    if (counted < kMinCountedFrames || !(sum > 0)) fail(KeyAnalysisErrorCase::insufficientSignal);
-    return chroma;
+    analysis::ChromaStream stream(sampleRate, mono.size());
+    stream.add(mono);
+    return stream.chroma();
 }
 
 KeyDetection analyzeAudio(const std::filesystem::path& file, double transposeSemitones, double startSeconds,
@@ -200,43 +162,94 @@ KeyDetection analyzeAudio(const std::filesystem::path& file, double transposeSem
 
 namespace analysis {
 
+ChromaStream::ChromaStream(double sampleRate, std::size_t limit)
+    : dft_(std::make_unique<RealDft>(kFrameLength)), frames_(kFrameLength, kHop, limit) {
+    if (!dft_->valid()) return;
+    window_ = hannWindow(kFrameLength);
+    // Which pitch class each bin of 45…5000 Hz feeds, and its 1/√f weight.
+    for (std::size_t k = 1; k < kFrameLength / 2; ++k) {
+        double f = static_cast<double>(k) * sampleRate / static_cast<double>(kFrameLength);
+        if (f < kLowestHz || f > kHighestHz) continue;
+        double note = std::round(12.0 * std::log2(f / 440.0) + 69.0);
+        auto pitchClass = static_cast<std::size_t>(((static_cast<long long>(note) % 12) + 12) % 12);
+        bins_.push_back({k, pitchClass, 1.0 / std::sqrt(f)});
+    }
+}
+
+ChromaStream::~ChromaStream() = default;
+
+void ChromaStream::add(std::span<const float> mono) {
+    if (!dft_->valid()) return;
+    frames_.add(mono, [this](const float* samples) { frame(samples); });
+}
+
+void ChromaStream::frame(const float* samples) {
+    double squares = 0;
+    for (std::size_t i = 0; i < kFrameLength; ++i) squares += static_cast<double>(samples[i]) * samples[i];
+    if (squares / static_cast<double>(kFrameLength) < kSilenceMeanSquare) return;
+    float* input = dft_->input();
+    for (std::size_t i = 0; i < kFrameLength; ++i) input[i] = samples[i] * window_[i];
+    dft_->run();
+    ++counted_;
+    const std::complex<float>* spectrum = dft_->output();
+    for (const Bin& bin : bins_) {
+        double re = spectrum[bin.index].real();
+        double im = spectrum[bin.index].imag();
+        double magnitude = std::sqrt(re * re + im * im);
+        // A frame holding inf or NaN samples yields no usable bin.
+        if (!(magnitude > 0) || !std::isfinite(magnitude)) continue;
+        chroma_[bin.pitchClass] += std::log1p(magnitude) * bin.weight;
+    }
+}
+
+MusicalKeyAnalyzer::Chroma ChromaStream::chroma() const {
+    if (!dft_->valid()) fail(KeyAnalysisErrorCase::insufficientSignal);
+    double sum = std::accumulate(chroma_.begin(), chroma_.end(), 0.0);
+    if (counted_ < kMinCountedFrames || !(sum > 0)) fail(KeyAnalysisErrorCase::insufficientSignal);
+    return chroma_;
+}
+
 KeyDetection detectKeyOfSource(AudioSource& source, double transposeSemitones, double startSeconds,
                                std::optional<double> durationSeconds) {
     const double sampleRate = source.sampleRate();
+    const auto channels = static_cast<std::size_t>(source.channelCount());
     Excerpt excerpt = planExcerpt(source.frames(), sampleRate, startSeconds, durationSeconds, kMaxSeconds);
     if (excerpt.frameCount < kMinPlannedFrames) fail(KeyAnalysisErrorCase::insufficientSignal);
-    Channels channels;
-    try {
-        channels = source.read(excerpt.firstFrame, excerpt.frameCount);
-    } catch (const std::bad_alloc&) {
+    if (excerpt.frameCount > AudioSource::maxExcerptSamples / static_cast<std::int64_t>(channels)) {
         fail(KeyAnalysisErrorCase::insufficientSignal);
+    }
+    // Decoded a block at a time and mixed as it comes: only the chroma's
+    // frame and one block are ever held.
+    ChromaStream stream(sampleRate, static_cast<std::size_t>(excerpt.frameCount));
+    std::vector<float> interleaved(kChunkFrames * channels);
+    std::vector<float> mono(kChunkFrames);
+    std::int64_t framesRead = 0;
+    try {
+        source.seek(excerpt.firstFrame);
+        while (framesRead < excerpt.frameCount) {
+            const auto want = std::min<std::int64_t>(excerpt.frameCount - framesRead, kChunkFrames);
+            const std::int64_t got = source.readFrames(interleaved.data(), want);
+            if (got <= 0) break;
+            mixInterleaved(interleaved.data(), static_cast<std::size_t>(got), channels, mono.data());
+            stream.add(std::span<const float>(mono.data(), static_cast<std::size_t>(got)));
+            framesRead += got;
+            if (got < want) break;
+        }
     } catch (const DecodeError& error) {
         fail(keyCase(error.kind));
     }
-    const std::size_t framesRead = channels.empty() ? 0 : channels[0].size();
-    if (framesRead <= static_cast<std::size_t>(kMinReadFrames)) fail(KeyAnalysisErrorCase::insufficientSignal);
-    Samples mono = mixToMono(std::move(channels));
-    MusicalKeyAnalyzer::Chroma chroma = MusicalKeyAnalyzer::audioChroma(mono, sampleRate);
+    if (framesRead <= kMinReadFrames) fail(KeyAnalysisErrorCase::insufficientSignal);
+    MusicalKeyAnalyzer::Chroma chroma = stream.chroma();
     return MusicalKeyAnalyzer::detect(chroma, transposeSemitones, static_cast<double>(framesRead) / sampleRate);
 }
 
-std::optional<KeyDetection> keyOfMonoExcerpt(std::span<const float> mono, double sampleRate, std::int64_t fileFrames,
-                                             std::int64_t firstFrame, double transposeSemitones) {
-    // What analyzeAudio would plan for this excerpt's start and length: the
-    // start is already clamped, so the first frame is the same, and the
-    // count never exceeds the frames in hand.
-    double seconds = std::min(static_cast<double>(mono.size()) / sampleRate, kMaxSeconds);
-    auto count = std::min(static_cast<std::int64_t>(seconds * sampleRate),
-                          std::max<std::int64_t>(fileFrames - firstFrame, 0));
-    count = std::min<std::int64_t>(count, static_cast<std::int64_t>(mono.size()));
-    if (count < kMinPlannedFrames) return std::nullopt;
-    try {
-        auto prefix = mono.first(static_cast<std::size_t>(count));
-        MusicalKeyAnalyzer::Chroma chroma = MusicalKeyAnalyzer::audioChroma(prefix, sampleRate);
-        return MusicalKeyAnalyzer::detect(chroma, transposeSemitones, static_cast<double>(count) / sampleRate);
-    } catch (const KeyAnalysisError&) {
-        return std::nullopt;
-    }
+std::int64_t keyExcerptFrames(std::int64_t framesRead, double sampleRate, std::int64_t fileFrames,
+                              std::int64_t firstFrame) {
+    double seconds = std::min(static_cast<double>(framesRead) / sampleRate, kMaxSeconds);
+    auto count =
+        std::min(static_cast<std::int64_t>(seconds * sampleRate), std::max<std::int64_t>(fileFrames - firstFrame, 0));
+    count = std::min(count, framesRead);
+    return count < kMinPlannedFrames ? 0 : count;
 }
 
 }  // namespace analysis

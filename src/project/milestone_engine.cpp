@@ -216,7 +216,7 @@ Criterion premaster(const Facts& f) {
     }
     if (!f.rendered) c.missing.push_back("Écouter le master rendu pour valider le signal final");
     if (!f.truePeak) {
-        c.missing.push_back("Mesurer la crête vraie en dBTP — mesure indisponible actuellement");
+        c.missing.push_back("Mesurer la crête vraie en dBTP — demander « écoute le master »");
     } else if (*f.truePeak > kTruePeakCeilingDbTP) {
         c.missing.push_back("Ramener la crête vraie sous -1 dBTP — " + format::oneDecimal(*f.truePeak) + " dBTP");
     }

@@ -195,7 +195,7 @@ TEST(VantorelMilestoneEngine, PremasterTruePeakAndNames) {
               (std::vector<std::string>{"Ramener la crête vraie sous -1 dBTP — -0.9 dBTP"}));
     EXPECT_EQ(premaster(finishedAnalysis(), json{{"scope", "clip"}}).missing,
               (std::vector<std::string>{"Écouter le master rendu pour valider le signal final",
-                                        "Mesurer la crête vraie en dBTP — mesure indisponible actuellement"}));
+                                        "Mesurer la crête vraie en dBTP — demander « écoute le master »"}));
     EXPECT_EQ(premaster(finishedAnalysis(), std::nullopt).evidence.at(1), "Crête vraie non mesurée");
 
     json analysis = finishedAnalysis();
