@@ -1,0 +1,114 @@
+"""Peak memory of vantorel-mcp measuring a 32-bar master capture (64 s at
+120 BPM) against the simulated Live Set, as a whole process (VmHWM), with the
+peak of a server that has only answered initialize and read the session in the
+same run as the anchor. When analysis_reference_tool is given, the rendered
+capture's loudness is also compared with libebur128's.
+
+    master_memory.py VANTOREL_MCP RESOURCES [ANALYSIS_REFERENCE_TOOL]
+"""
+import base64
+import glob
+import json
+import os
+import re
+import secrets
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+
+binary, resources = sys.argv[1], sys.argv[2]
+reference_tool = sys.argv[3] if len(sys.argv) > 3 else None
+home = tempfile.mkdtemp(prefix="vantorel-master-memory-")
+env = {
+    "PATH": os.environ.get("PATH", "/usr/bin:/bin"),
+    "HOME": home,
+    "XDG_DATA_HOME": os.path.join(home, ".local/share"),
+    "TMPDIR": os.path.join(home, "tmp"),
+    "LC_ALL": "C.UTF-8",
+}
+os.makedirs(env["TMPDIR"])
+os.makedirs(os.path.join(env["XDG_DATA_HOME"], "Vantorel"))
+token = base64.urlsafe_b64encode(secrets.token_bytes(32)).decode().rstrip("=")
+with open(os.path.join(home, "remote_config.json"), "w") as f:
+    json.dump({"auth_token": token, "host": "127.0.0.1", "port": 32123}, f)
+
+bridge = subprocess.Popen(
+    ["/usr/bin/python3", "-m", "VantorelBridge", "--set", "VantorelBridge/sets/club-loop.json",
+     "--config", os.path.join(home, "remote_config.json"), "--port", "0", "--capture-speed", "50"],
+    cwd=resources, env=env, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+
+
+class Server:
+    def __init__(self):
+        self.process = subprocess.Popen([binary], env=env, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                        stderr=subprocess.PIPE)
+        self.next_id = 0
+        self.call("initialize", {"protocolVersion": "2025-06-18", "capabilities": {},
+                                 "clientInfo": {"name": "bench", "version": "1"}})
+
+    def call(self, method, params=None):
+        self.next_id += 1
+        message = {"jsonrpc": "2.0", "id": self.next_id, "method": method}
+        if params is not None:
+            message["params"] = params
+        self.process.stdin.write((json.dumps(message) + "\n").encode())
+        self.process.stdin.flush()
+        return json.loads(self.process.stdout.readline())
+
+    def tool(self, name, arguments=None):
+        result = self.call("tools/call", {"name": name, "arguments": arguments or {}})["result"]
+        if result["isError"]:
+            raise SystemExit("%s failed: %r" % (name, result))
+        return result["structuredContent"]
+
+    def peak_mb(self):
+        with open("/proc/%d/status" % self.process.pid) as f:
+            return int(re.search(r"VmHWM:\s+(\d+)", f.read()).group(1)) / 1024
+
+    def close(self):
+        self.process.stdin.close()
+        self.process.wait(10)
+
+
+try:
+    url = re.search(r"listening on (http://\S+)", bridge.stdout.readline()).group(1)
+    with open(os.path.join(env["XDG_DATA_HOME"], "Vantorel/bridge.json"), "w") as f:
+        json.dump({"authToken": token, "bridgeUrl": url}, f)
+
+    anchor = Server()
+    anchor.tool("vantorel_get_session")
+    idle = anchor.peak_mb()
+    anchor.close()
+
+    server = Server()
+    session = server.tool("vantorel_get_session")
+    job = server.tool("vantorel_start_master_listen",
+                      {"bars": 32, "startTime": 0, "expectedRevision": session["revision"], "confirm": True})
+    measured = None
+    for _ in range(1200):
+        status = server.tool("vantorel_get_master_listen", {"jobId": job["jobId"]})
+        if "scope" in status:
+            measured = status
+            break
+        time.sleep(0.05)
+    if not measured or measured["scope"] != "renderedMasterResampling":
+        raise SystemExit("no master measurement: %r" % (measured,))
+    peak = server.peak_mb()
+    server.close()
+    print("vantorel-mcp peak resident memory (VmHWM, whole process):")
+    print("  anchor: initialize and get_session only   %.1f MB" % idle)
+    print("  32-bar master measurement (%.1f s of %d-channel audio at %.0f Hz)  %.1f MB (goal <= 15 MB)" %
+          (measured["analyzedSeconds"], measured["channelCount"], measured["sampleRate"], peak))
+
+    captures = glob.glob(os.path.join(env["TMPDIR"], "VantorelBridge-cache-*", "captures", "*.wav"))
+    if reference_tool and captures:
+        result = subprocess.run([reference_tool, captures[0]], capture_output=True, text=True)
+        print("  rendered capture against libebur128: " + (result.stdout or result.stderr).strip())
+        if result.returncode != 0:
+            sys.exit(1)
+finally:
+    bridge.terminate()
+    bridge.wait(10)
+    shutil.rmtree(home, ignore_errors=True)
