@@ -76,6 +76,32 @@ TEST_F(ProjectCommands, StagesOfAnAnalysis) {
     EXPECT_EQ(judged.output["milestones"][5]["evidence"][1], "Crête vraie : -2.0 dBTP");
     EXPECT_EQ(judged.output["timeline"], Json::array());
 
+    // A finished arrangement whose master has 6.5 dB of headroom and clean
+    // names, judged on a rendered master's true peak.
+    Json track = {{"active", true},  {"hasContent", true}, {"clips", 2}, {"clipDetails", {{{"lengthBeats", 32}}}},
+                  {"devices", {Json::object()}}, {"meterWindow", {{"samples", 40}, {"observedSeconds", 2.0}, {"maximum", 0.4}}}};
+    Json finished = {{"beatsPerBar", 4}, {"arrangementLengthBars", 96}, {"sectionCountFromLocators", 5},
+                     {"masterTrack", {{"meterWindow", {{"samples", 80}, {"observedSeconds", 4.0}, {"maximum", 0.4732}}}}}};
+    for (const char* name : {"Kick", "Sub Bass", "Hats", "Riser FX"}) {
+        track["name"] = name;
+        finished["tracks"].push_back(track);
+    }
+    testing::writeText(analysis, finished.dump());
+    const struct {
+        double truePeak;
+        Json missing;
+    } masters[] = {{-1.2, Json::array()}, {-0.3, {"Ramener la crête vraie sous -1 dBTP — -0.3 dBTP"}}};
+    for (const auto& master : masters) {
+        SCOPED_TRACE(master.truePeak);
+        testing::writeText(measurement,
+                           Json{{"scope", "renderedMasterResampling"}, {"truePeakDbTP", master.truePeak}}.dump());
+        auto premaster = runCli({"stages", "--project", "Démo", "--measurement", measurement.string(), analysis.string()});
+        ASSERT_EQ(premaster.code, 0);
+        EXPECT_EQ(premaster.output["milestones"][5]["evidence"][0], "Headroom mesuré : 6.5 dB");
+        EXPECT_EQ(premaster.output["milestones"][5]["missing"], master.missing);
+        EXPECT_EQ(premaster.output["milestones"][5]["state"], master.missing.empty() ? "reached" : "inProgress");
+    }
+
     EXPECT_EQ(runCli({"stages", analysis.string()}).code, 2) << "--project is required";
     testing::writeText(analysis, "[1, 2]");
     EXPECT_EQ(runCli({"stages", "--project", "x", analysis.string()}).output["error"]["case"], "invalidAnalysis");
