@@ -86,7 +86,7 @@ float finiteSample(float x) {
 
 }  // namespace
 
-LoudnessMeter::LoudnessMeter(double sampleRate, std::size_t channelCount) : sampleRate_(sampleRate) {
+LoudnessMeter::LoudnessMeter(double sampleRate, std::size_t channelCount) {
     subBlockFrames_ = std::max<std::size_t>(1, static_cast<std::size_t>(std::lround(sampleRate * kSubBlockSeconds)));
 
     const double pi = std::numbers::pi;

@@ -57,7 +57,6 @@ private:
     void weigh(std::span<const std::span<const float>> channels);
     void interpolate(std::span<const std::span<const float>> channels);
 
-    double sampleRate_;
     std::size_t subBlockFrames_;  // 100 ms
     Biquad shelf_{}, highPass_{};
     std::vector<ChannelState> channels_;
