@@ -55,6 +55,8 @@ private:
     };
 
     void weigh(std::span<const std::span<const float>> channels);
+    template <std::size_t Count>
+    void weighChannels(std::span<const std::span<const float>> channels, std::size_t first, std::size_t firstIndex);
     void interpolate(std::span<const std::span<const float>> channels);
 
     std::size_t subBlockFrames_;  // 100 ms
