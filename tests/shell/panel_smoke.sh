@@ -2,7 +2,9 @@
 # The panel under a virtual 1440×900 display with a window manager and a
 # session bus: window type and state, placement, compact mode, hiding when
 # another program is activated, coming back on relaunch, the drag strip, a
-# crashed web process, a clean stop, and nothing on stderr.
+# crashed web process, a clean stop, and nothing on stderr. Exit status 3:
+# the page never announced itself (seen once in four starts on a loaded
+# 2-core machine, never reproduced alone).
 set -uo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 build="$(cd "${1:?build folder}" && pwd)"
@@ -30,7 +32,7 @@ trap desktop_session_stop EXIT
 desktop_session_start "$build"
 desktop_session_launch
 if ! desktop_session_wait_ready 1; then
-    echo "FAIL the page never said ready"; cat "$session_home/app.err"; exit 1
+    echo "FAIL the page never said ready"; cat "$session_home/app.err"; exit 3
 fi
 panel="$(desktop_session_panel)"
 [[ -n "$panel" ]] || { echo "FAIL no panel window"; exit 1; }
