@@ -1,101 +1,264 @@
-// The loop-thread share of the controller's flows on a large Live Set (64
-// tracks of 48 clips and 10 devices): the project picture of an answer, the
-// one copy a question takes of the mirror, and the progress events of a
-// 1,000-set scan as the page receives them.
-#include "app/app_delegate.h"
+// The loop thread's share of the controller's flows on a large Live Set (64
+// tracks of 48 clips and 10 devices), each flow driven end to end through a
+// connected controller against a fake bridge in a child process:
+//
+// - key detection and clip listening on a 90 s audio clip, a cache miss each
+//   time (the key source moves its start by a millisecond per request);
+// - one status poll of a master capture;
+// - a technical question settled by the fixed rules (the context copy is the
+//   loop's work, the rules run off it);
+// - the 1,000 progress events of a 1,000-set scan, and the "projectIndex" of
+//   the 1,000 sets found;
+// - the project picture of a technical answer.
+//
+// Times marked "manual" are the loop thread's CPU time (CLOCK_THREAD_CPUTIME_ID
+// over the flow, the loop running only the controller); wallMs counters are
+// end to end from the call to the answer event.
+#include "bench_app.h"
+
+#include "../analysis/bench_signal.h"
+#include "../project/live_set_corpus.h"
 #include "app/project_visual.h"
 
 #include <benchmark/benchmark.h>
 
+#include <cstdio>
+
+using namespace vantorel;
+using namespace vantorel::bench;
+
 namespace {
 
-using nlohmann::json;
+constexpr const char* kQuestion = "Où j’en étais la dernière fois ?";
+constexpr int kStatusPollsPerCapture = 4;
 
-json track(int index, bool selected) {
-    json clips = json::array();
-    for (int c = 0; c < 48; ++c) {
-        clips.push_back({{"name", "Clip " + std::to_string(c)}, {"type", "midi"}, {"startTimeBeats", c * 16},
-                         {"endTimeBeats", c * 16 + 16}, {"lengthBeats", 16}, {"notes", json::array({36, 38, 42})}});
+struct Connected {
+    MainLoop loop;
+    CountingChannel web;
+    QuietShell shell;
+    LiveRunning applications;
+    std::unique_ptr<AppDelegate> app;
+    std::string awaited;  // the event that ends the current flow
+    std::string answer;   // its envelope
+    bool arrived = false;
+    std::function<void(std::string_view, const std::string&)> also;
+
+    Connected(const std::filesystem::path& home, const std::filesystem::path& bridgeFile) {
+        AppSettings settings = settingsIn(home, bridgeFile);
+        settings.intervals.poll = std::chrono::hours(1);
+        settings.intervals.retry = std::chrono::hours(1);
+        settings.intervals.freshness = std::chrono::hours(1);
+        web.onEvent = [this](std::string_view name, const std::string& text) {
+            if (also) also(name, text);
+            if (name == awaited) {
+                answer = text;
+                arrived = true;
+            }
+        };
+        app = std::make_unique<AppDelegate>(loop, web, shell, applications, std::move(settings));
+        await("contextStatus", [&] { app->connectBridge(); });
     }
-    json devices = json::array();
-    for (int d = 0; d < 10; ++d) {
-        json parameters = json::array();
-        for (int p = 0; p < 40; ++p) parameters.push_back({{"name", "P" + std::to_string(p)}, {"value", p * 0.025}});
-        devices.push_back({{"name", "Device " + std::to_string(d)}, {"parameters", parameters}});
+
+    // Runs `start` and the loop until `event`; the loop thread's CPU seconds.
+    double await(const std::string& event, const std::function<void()>& start,
+                 std::chrono::milliseconds limit = std::chrono::seconds(60)) {
+        awaited = event;
+        arrived = false;
+        const double before = threadCpuSeconds();
+        start();
+        runLoop(loop, arrived, limit);
+        return threadCpuSeconds() - before;
     }
-    static const char* roles[] = {"drums", "bass", "lead", "pad", "fx", "vocal", "perc", "keys", "other", "sub"};
-    return {{"index", index},         {"name", "Track " + std::to_string(index + 1)},
-            {"selected", selected},   {"inferredRole", roles[index % 10]},
-            {"hasContent", index % 3 != 0}, {"clipDetails", clips},
-            {"devices", devices}};
+};
+
+std::filesystem::path gHome;
+std::filesystem::path gClip;
+std::filesystem::path gShortCapture;
+Connected* gController = nullptr;
+Json gContext;
+
+bool answered(benchmark::State& state, const std::string& envelope, const std::string& needle) {
+    if (envelope.find(needle) != std::string::npos) return true;
+    state.SkipWithError(("unexpected answer: " + envelope.substr(0, 300)).c_str());
+    return false;
 }
 
-json largeContext() {
-    json tracks = json::array();
-    for (int i = 0; i < 64; ++i) tracks.push_back(track(i, i == 5));
-    return {{"session", {{"tempo", 126}, {"revision", 42}}},
-            {"projectAnalysis",
-             {{"project", "Nuit"}, {"arrangementLengthBars", 128}, {"sectionCountFromLocators", 8}, {"tracks", tracks}}}};
+void KeyDetectionOf90sClip(benchmark::State& state) {
+    Connected& c = *gController;
+    double wall = 0;
+    for (auto _ : state) {
+        const auto began = monotonicNanoseconds();
+        double cpu = c.await("keyResult", [&] { c.app->findKey(std::nullopt); });
+        wall += static_cast<double>(monotonicNanoseconds() - began) * 1e-9;
+        if (!answered(state, c.answer, "\"ok\":true")) return;
+        state.SetIterationTime(cpu);
+    }
+    state.counters["wallMs"] = benchmark::Counter(wall * 1e3 / static_cast<double>(state.iterations()));
 }
+BENCHMARK(KeyDetectionOf90sClip)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(10);
+
+void ClipListeningOf90sClip(benchmark::State& state) {
+    Connected& c = *gController;
+    double wall = 0;
+    for (auto _ : state) {
+        const auto began = monotonicNanoseconds();
+        double cpu = c.await("audioResult", [&] { c.app->listenSelectedClip(); });
+        wall += static_cast<double>(monotonicNanoseconds() - began) * 1e-9;
+        if (!answered(state, c.answer, "\"ok\":true")) return;
+        state.SetIterationTime(cpu);
+    }
+    state.counters["wallMs"] = benchmark::Counter(wall * 1e3 / static_cast<double>(state.iterations()));
+}
+BENCHMARK(ClipListeningOf90sClip)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(10);
+
+// One iteration is one master capture; its time is the loop's CPU per status
+// poll, measured between two "masterCaptureProgress" events of a recording
+// job (the 500 ms wait, the request's delivery, reading and reporting it).
+void CaptureStatusPoll(benchmark::State& state) {
+    Connected& c = *gController;
+    SafePlanAction action;
+    action.command = SafeActionCommand::listenMaster;
+    action.mode = "read";
+    action.length = 2;
+    action.startTime = 0;
+    for (auto _ : state) {
+        std::vector<double> stamps;
+        c.also = [&](std::string_view name, const std::string& text) {
+            if (name == "masterCaptureProgress" && text.find("\"recording\"") != std::string::npos)
+                stamps.push_back(threadCpuSeconds());
+        };
+        bool done = false;
+        bool ok = false;
+        c.app->executeMasterListen(action, c.app->currentRevision, [&](Outcome<Json> outcome) {
+            ok = outcome.ok();
+            done = true;
+        });
+        runLoop(c.loop, done, std::chrono::seconds(60));
+        c.also = nullptr;
+        if (!ok || stamps.size() < 2) {
+            state.SkipWithError("the capture did not complete");
+            return;
+        }
+        state.SetIterationTime((stamps.back() - stamps.front()) / static_cast<double>(stamps.size() - 1));
+    }
+}
+BENCHMARK(CaptureStatusPoll)->UseManualTime()->Unit(benchmark::kMicrosecond)->Iterations(3);
+
+void QuestionWith64TrackContext(benchmark::State& state) {
+    Connected& c = *gController;
+    for (auto _ : state) {
+        double cpu = c.await("chatResult", [&] { c.app->askTechnicalQuestion(kQuestion); });
+        if (!answered(state, c.answer, "\"source\":\"local-preflight\"")) return;
+        state.SetIterationTime(cpu);
+    }
+    state.counters["contextBytes"] = static_cast<double>(c.app->currentContext->dump().size());
+}
+BENCHMARK(QuestionWith64TrackContext)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(30);
+
+// From the scan's start to its last progress event: the loop thread's CPU
+// for the 1,000 progress events (after the first, the scan reuses the
+// previous index, as the app does for the same folder).
+void ScanProgressOf1000Sets(benchmark::State& state) {
+    Connected& c = *gController;
+    const auto folder = corpusRoot() / "flows-1000-sets";
+    ensureCorpus(folder, 1000, 2000, 6000);
+    int events = 0;
+    for (auto _ : state) {
+        events = 0;
+        double lastProgress = 0;
+        c.also = [&](std::string_view name, const std::string& text) {
+            if (name != "projectScanProgress") return;
+            ++events;
+            if (text.find("\"running\":false") != std::string::npos) lastProgress = threadCpuSeconds();
+        };
+        const double before = threadCpuSeconds();
+        c.await("projectIndex", [&] { c.app->scanProjectFolder(folder); });
+        c.also = nullptr;
+        if (lastProgress == 0 || !c.app->projectIndex || c.app->projectIndex->projects.size() != 1000) {
+            state.SkipWithError("the scan did not index 1,000 sets");
+            return;
+        }
+        state.SetIterationTime(lastProgress - before);
+    }
+    state.counters["events"] = events;
+}
+BENCHMARK(ScanProgressOf1000Sets)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5);
+
+// The index the scan above left: 1,000 real summaries built, serialised and
+// delivered.
+void ProjectIndexOf1000Sets(benchmark::State& state) {
+    Connected& c = *gController;
+    if (!c.app->projectIndex || c.app->projectIndex->projects.size() != 1000) {
+        state.SkipWithError("run after ScanProgressOf1000Sets");
+        return;
+    }
+    std::size_t bytes = 0;
+    c.also = [&](std::string_view name, const std::string& text) {
+        if (name == "projectIndex") bytes = text.size();
+    };
+    for (auto _ : state) {
+        const double before = threadCpuSeconds();
+        c.app->sendProjectIndex();
+        state.SetIterationTime(threadCpuSeconds() - before);
+    }
+    c.also = nullptr;
+    state.counters["eventBytes"] = static_cast<double>(bytes);
+}
+BENCHMARK(ProjectIndexOf1000Sets)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 void VisualOf64Tracks(benchmark::State& state) {
-    json context = largeContext();
-    for (auto _ : state) benchmark::DoNotOptimize(vantorel::projectVisualPayload("analyse mon arrangement", context));
+    for (auto _ : state) benchmark::DoNotOptimize(projectVisualPayload("analyse mon arrangement", gContext));
 }
 BENCHMARK(VisualOf64Tracks)->Unit(benchmark::kMicrosecond);
 
-// What askTechnicalQuestion does on the loop before the work leaves it.
-void QuestionCopyOf64Tracks(benchmark::State& state) {
-    json context = largeContext();
-    json snapshot = {{"project", "Nuit"}, {"tempo", 126}};
-    std::vector<vantorel::RemoteChatTurn> history(12, {"user", std::string(1500, 'a')});
-    state.counters["contextBytes"] = static_cast<double>(context.dump().size());
-    for (auto _ : state) {
-        auto copy = std::make_shared<std::tuple<json, json, std::vector<vantorel::RemoteChatTurn>>>(context, snapshot,
-                                                                                                   history);
-        benchmark::DoNotOptimize(copy);
-    }
-}
-BENCHMARK(QuestionCopyOf64Tracks)->Unit(benchmark::kMillisecond);
-
-struct NullWeb : vantorel::WebChannel {
-    std::size_t count = 0;
-    void deliver(const std::string&) override { ++count; }
-};
-
-// 1,000 progress events built, serialised and delivered on the loop.
-void ScanProgressEvents(benchmark::State& state) {
-    vantorel::MainLoop loop;
-    NullWeb web;
-    struct : vantorel::Shell {
-        void keepPanelVisible() override {}
-        void presentPanelForLive() override {}
-        void showPanelUnlessHidden() override {}
-        void hidePanel() override {}
-        void minimize() override {}
-        void setCompact(bool) override {}
-        vantorel::LoginItemStatus loginItem() override { return {}; }
-        bool registerLoginItem(bool) override { return true; }
-        void openLoginSettings() override {}
-        void chooseFolder(std::function<void(std::optional<std::filesystem::path>)>) override {}
-        bool openDocument(const std::filesystem::path&) override { return false; }
-    } shell;
-    struct : vantorel::RunningApplications {
-        bool isAbletonRunning() const override { return false; }
-        void observe(std::function<void()>, std::function<void()>) override {}
-    } applications;
-    vantorel::AppSettings settings;
-    settings.dataFolder = std::filesystem::temp_directory_path() / "vantorel-flows-bench";
-    vantorel::AppDelegate app(loop, web, shell, applications, settings);
-    for (auto _ : state) {
-        for (int done = 0; done <= 1000; ++done) {
-            app.send("projectScanProgress", json{{"running", done < 1000}, {"completed", done}, {"total", 1000}});
-        }
-    }
-    benchmark::DoNotOptimize(web.count);
-}
-BENCHMARK(ScanProgressEvents)->Unit(benchmark::kMillisecond);
-
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+    gHome = privateHome("flows");
+    gContext = largeContext();
+    gClip = gHome / "clip-95s.wav";
+    gShortCapture = gHome / "capture-4s.wav";
+    writeLoop(gClip, 95);
+    writeLoop(gShortCapture, 4);
+    const std::string contextBody = okReply(gContext).body;
+    const std::string healthBody = healthReply().body;
+    int keySourceRequests = 0;
+    int statusRequests = 0;
+    // Forked before any thread exists; the counters live in the child.
+    FakeBridgeProcess bridge([&](const std::string&, const std::string& path, const std::string&) -> BridgeReply {
+        if (path == "/v1/health") return {200, healthBody};
+        if (path == "/v1/context") return {200, contextBody};
+        if (path == "/v1/key-source") {
+            ++keySourceRequests;
+            return okReply({{"kind", "audio"},
+                            {"filePath", gClip.string()},
+                            {"startSeconds", keySourceRequests * 0.001},
+                            {"durationSeconds", 90},
+                            {"track", "Basse"},
+                            {"clip", "Boucle"}});
+        }
+        if (path == "/v1/master-capture/start") {
+            statusRequests = 0;
+            return okReply({{"jobId", "JOB-1"}});
+        }
+        if (path == "/v1/master-capture/status") {
+            ++statusRequests;
+            if (statusRequests <= kStatusPollsPerCapture)
+                return okReply({{"status", "recording"}, {"progress", statusRequests * 0.2}});
+            return okReply({{"status", "ready"}, {"progress", 1}, {"filePath", gShortCapture.string()}});
+        }
+        if (path == "/v1/master-capture/cleanup") return okReply({{"revision", 43}});
+        return okReply(Json::object());
+    });
+    const auto bridgeFile = gHome / "bridge.json";
+    writeBridgeConfiguration(bridgeFile, bridge.port());
+
+    benchmark::Initialize(&argc, argv);
+    benchmark::AddCustomContext("load", loadAverage());
+    Connected controller(gHome, bridgeFile);
+    gController = &controller;
+    benchmark::RunSpecifiedBenchmarks();
+    gController = nullptr;
+    benchmark::Shutdown();
+    return 0;
+}
