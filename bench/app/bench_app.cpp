@@ -29,9 +29,9 @@ namespace {
 
 const char* const kToken = "abcdefghijklmnopqrstuvwxyz0123456789-_ABCDEFG";
 
-Json device(int index) {
+Json device(int index, int parameterCount) {
     Json parameters = Json::array();
-    for (int p = 0; p < 40; ++p) {
+    for (int p = 0; p < parameterCount; ++p) {
         parameters.push_back({{"name", "Parameter " + std::to_string(p)}, {"value", p * 0.025},
                               {"displayValue", std::to_string(p) + " %"}, {"automated", p % 7 == 0},
                               {"min", 0}, {"max", 1}});
@@ -39,7 +39,7 @@ Json device(int index) {
     return {{"name", "Device " + std::to_string(index)}, {"className", "PluginDevice"}, {"parameters", parameters}};
 }
 
-Json track(int index, bool selected) {
+Json track(int index, bool selected, int parameterCount) {
     static const char* roles[] = {"drums", "bass", "lead", "pad", "fx", "vocal", "perc", "keys", "other", "sub"};
     Json clips = Json::array();
     for (int c = 0; c < 48; ++c) {
@@ -48,7 +48,7 @@ Json track(int index, bool selected) {
                          {"color", c}, {"notes", Json::array({36, 38, 42, 46})}});
     }
     Json devices = Json::array();
-    for (int d = 0; d < 10; ++d) devices.push_back(device(d));
+    for (int d = 0; d < 10; ++d) devices.push_back(device(d, parameterCount));
     return {{"index", index},
             {"name", "Track " + std::to_string(index + 1)},
             {"selected", selected},
@@ -99,15 +99,15 @@ std::filesystem::path privateHome(const std::string& name) {
     return home;
 }
 
-Json largeContext(const std::string& project) {
+Json largeContext(int parametersPerDevice, const std::string& project) {
     Json tracks = Json::array();
     Json names = Json::array();
     for (int i = 0; i < 64; ++i) {
-        tracks.push_back(track(i, i == 5));
+        tracks.push_back(track(i, i == 5, parametersPerDevice));
         names.push_back({{"name", "Track " + std::to_string(i + 1)}});
     }
     Json returns = Json::array();
-    for (int i = 0; i < 4; ++i) returns.push_back(track(100 + i, false));
+    for (int i = 0; i < 4; ++i) returns.push_back(track(100 + i, false, parametersPerDevice));
     return {{"session", {{"project", project}, {"tempo", 126}, {"revision", 42}, {"tracks", names}}},
             {"projectAnalysis",
              {{"project", project},
@@ -115,7 +115,7 @@ Json largeContext(const std::string& project) {
               {"sectionCountFromLocators", 8},
               {"tracks", tracks},
               {"returnTracks", returns},
-              {"masterTrack", track(200, false)}}},
+              {"masterTrack", track(200, false, parametersPerDevice)}}},
             {"contextAgeMs", 5}};
 }
 

@@ -26,10 +26,14 @@ using Json = nlohmann::json;
 // benchmark reads or writes the user's stores. Returns that folder.
 std::filesystem::path privateHome(const std::string& name);
 
-// A Live Set of 64 tracks of 48 clips and 10 devices of 40 parameters, 4
-// returns and a master, as GET /v1/context answers it (session with project
-// name, revision, tempo and track names; projectAnalysis; age).
-Json largeContext(const std::string& project = "Nuit");
+// A Live Set of 64 tracks of 48 clips and 10 devices, 4 returns and a
+// master, as GET /v1/context answers it (session with project name,
+// revision, tempo and track names; projectAnalysis; age). Without device
+// parameters it is the reference context of about 535 KB; with 40 per device
+// (the agent benchmark's set) about 3.2 MB.
+inline constexpr int kReferenceParameters = 0;
+inline constexpr int kHeavyParameters = 40;
+Json largeContext(int parametersPerDevice = kReferenceParameters, const std::string& project = "Nuit");
 
 struct BridgeReply {
     int status = 200;

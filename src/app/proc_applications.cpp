@@ -3,6 +3,11 @@
 #include "common/files.h"
 #include "common/text.h"
 
+#include <dirent.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <charconv>
 
 namespace vantorel {
@@ -39,6 +44,31 @@ std::optional<unsigned long long> startTime(std::string_view stat) {
     return std::nullopt;
 }
 
+// A small /proc file read with plain system calls: the scan opens two or
+// three per process every second, where a stat and a stream per file cost
+// more than the reads. /proc hands over what fits in one read, so a short
+// read ends the file without asking again. At most `limit` bytes (a first
+// argument is far shorter); nothing when the file cannot be opened or read.
+std::optional<std::string> readSmall(const std::string& path, std::size_t limit = 4096) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return std::nullopt;
+    std::string content(limit, '\0');
+    std::size_t got = 0;
+    bool failed = false;
+    while (got < limit) {
+        ssize_t n = ::read(fd, content.data() + got, limit - got);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) failed = true;
+        if (n <= 0) break;
+        got += static_cast<std::size_t>(n);
+        if (got < limit) break;
+    }
+    ::close(fd);
+    if (failed) return std::nullopt;
+    content.resize(got);
+    return content;
+}
+
 }  // namespace
 
 bool isAbletonProcess(std::string_view comm, std::string_view firstArgument) {
@@ -56,24 +86,27 @@ bool isAbletonProcessId(const std::filesystem::path& procRoot, long pid) {
 
 std::set<ProcessIdentity> scanAbletonProcesses(const std::filesystem::path& procRoot) {
     std::set<ProcessIdentity> found;
-    std::error_code error;
-    std::filesystem::directory_iterator entries(procRoot, error), end;
-    for (; !error && entries != end; entries.increment(error)) {
-        const std::string name = entries->path().filename().string();
+    DIR* folder = ::opendir(procRoot.c_str());
+    if (folder == nullptr) return found;
+    const std::string root = procRoot.string() + "/";
+    while (const dirent* entry = ::readdir(folder)) {
+        const std::string_view name = entry->d_name;
         long pid = 0;
         auto [ptr, parseError] = std::from_chars(name.data(), name.data() + name.size(), pid);
         if (parseError != std::errc() || ptr != name.data() + name.size()) continue;
-        auto comm = files::read(entries->path() / "comm");
-        auto commandLine = files::read(entries->path() / "cmdline");
+        const std::string base = root + std::string(name) + "/";
+        auto comm = readSmall(base + "comm");
+        auto commandLine = readSmall(base + "cmdline");
         if (!comm && !commandLine) continue;
         std::string_view first = commandLine ? std::string_view(commandLine->c_str()) : std::string_view();
         if (!isAbletonProcess(comm.value_or(""), first)) continue;
-        auto stat = files::read(entries->path() / "stat");
+        auto stat = readSmall(base + "stat");
         if (!stat) continue;  // gone meanwhile
         auto started = startTime(*stat);
         if (!started) continue;
         found.insert({pid, *started});
     }
+    ::closedir(folder);
     return found;
 }
 

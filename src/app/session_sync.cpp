@@ -8,11 +8,24 @@
 
 #include <algorithm>
 #include <cmath>
-#include <set>
+#include <unordered_map>
 
 namespace vantorel {
 
 namespace {
+
+// Track names compared without case. Identity scores every track of every
+// indexed set at each poll; nearly all names are ASCII, where lower-casing is
+// byte arithmetic, so ICU is left for the others.
+void foldName(std::string_view name, std::string& folded) {
+    if (std::any_of(name.begin(), name.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; })) {
+        folded = text::lower(name);
+        return;
+    }
+    folded.assign(name);
+    for (char& c : folded)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+}
 
 std::optional<std::int64_t> revisionOf(const Json& session) {
     const Json* value = json::member(session, "revision");
@@ -145,6 +158,19 @@ void AppDelegate::acceptPoll(Json reply) {
     std::optional<long long> age = ageValue ? json::asInteger(*ageValue) : std::nullopt;
     Json captured = context.contains("capturedAtUnix") ? context["capturedAtUnix"] : Json();
 
+    // The previous mirror is a tree of tens of thousands of nodes on a large
+    // set: freeing it took the loop milliseconds per poll, so the quick lane
+    // frees it instead.
+    if (currentContext) {
+        auto previous = std::make_shared<Json>(std::move(*currentContext));
+        loop_.background<bool>(
+            Lane::quick,
+            [previous = std::move(previous)]() mutable {
+                previous.reset();
+                return true;
+            },
+            [](Outcome<bool>) {});
+    }
     currentContext = std::move(context);
     send("session", *currentSnapshot);
     send("onboardingState", std::move(onboarding));
@@ -210,11 +236,13 @@ Json AppDelegate::resolveProjectIdentity(const Json& snapshot, const std::option
     Json liveName{{"source", "liveName"}, {"saved", true}, {"name", name}};
     if (!index || index->projects.empty()) return liveName;
 
-    const std::string folded = text::lower(name);
+    std::string folded, candidate;
+    foldName(name, folded);
     const ALSProjectSummary* byName = nullptr;
     int sameName = 0;
     for (const auto& project : index->projects) {
-        if (text::lower(project.name) == folded) {
+        foldName(project.name, candidate);
+        if (candidate == folded) {
             ++sameName;
             byName = &project;
         }
@@ -222,17 +250,21 @@ Json AppDelegate::resolveProjectIdentity(const Json& snapshot, const std::option
     if (sameName == 1)
         return Json{{"source", "indexedName"}, {"saved", true}, {"name", byName->name}, {"path", byName->path}};
 
-    std::set<std::string> live;
+    // Live's distinct folded names, each with the last indexed set that
+    // shared it, so that a set naming a track twice counts it once.
+    std::unordered_map<std::string, std::size_t> live;
     std::size_t liveCount = 0;
     if (const Json* tracks = json::member(snapshot, "tracks"); tracks && tracks->is_array()) {
         for (const Json& track : *tracks) {
             if (!track.is_object()) continue;
             if (auto trackName = json::text(track, "name")) {
-                live.insert(text::lower(*trackName));
+                foldName(*trackName, candidate);
+                live.emplace(candidate, live.size());
                 ++liveCount;
             }
         }
     }
+    std::vector<std::size_t> sharedBy(live.size(), index->projects.size());
     const double liveTempo = json::number(snapshot, "tempo", 0);
 
     struct Scored {
@@ -241,11 +273,16 @@ Json AppDelegate::resolveProjectIdentity(const Json& snapshot, const std::option
     };
     std::vector<Scored> scored;
     scored.reserve(index->projects.size());
-    for (const auto& project : index->projects) {
-        std::set<std::string> names;
-        for (const auto& track : project.tracks) names.insert(text::lower(track.name));
+    for (std::size_t position = 0; position < index->projects.size(); ++position) {
+        const ALSProjectSummary& project = index->projects[position];
         std::size_t shared = 0;
-        for (const auto& trackName : names) shared += live.count(trackName);
+        for (const auto& track : project.tracks) {
+            foldName(track.name, candidate);
+            auto found = live.find(candidate);
+            if (found == live.end() || sharedBy[found->second] == position) continue;
+            sharedBy[found->second] = position;
+            ++shared;
+        }
         double overlap = live.empty() ? 0 : static_cast<double>(shared) / static_cast<double>(live.size()) * 0.75;
         double countGap = std::min(
             std::abs(static_cast<double>(project.tracks.size()) - static_cast<double>(liveCount)) * 0.125, 1.0);
