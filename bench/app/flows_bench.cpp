@@ -29,7 +29,8 @@ using namespace vantorel::bench;
 
 namespace {
 
-constexpr const char* kQuestion = "Où j’en étais la dernière fois ?";
+// Settled by the fixed rules from the context's tempo: no agent runs.
+constexpr const char* kQuestion = "Est-ce que 200 mesures font plus de 3 minutes à ce tempo ?";
 constexpr int kStatusPollsPerCapture = 4;
 
 struct Connected {
