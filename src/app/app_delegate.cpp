@@ -360,6 +360,13 @@ std::optional<int> AppDelegate::currentStage() const {
     return currentLifecycle->currentMilestone;
 }
 
+Json* AppDelegate::editableContext() {
+    if (!currentContext) return nullptr;
+    // Only the loop hands out references, so a sole owner stays sole.
+    if (currentContext.use_count() > 1) currentContext = std::make_shared<Json>(*currentContext);
+    return currentContext.get();
+}
+
 std::optional<std::string> AppDelegate::snapshotProject() const {
     if (!currentSnapshot) return std::nullopt;
     return json::text(*currentSnapshot, "project");

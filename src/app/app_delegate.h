@@ -209,6 +209,9 @@ public:
     void appendChatTurns(const std::string& user, const std::string& assistant);
     // The stage of the current lifecycle, for preference signals.
     std::optional<int> currentStage() const;
+    // The mirror for an in-place edit, copied first when work off the loop
+    // still holds it; nothing when there is no mirror.
+    Json* editableContext();
     // The `project` string of the snapshot, when there is one.
     std::optional<std::string> snapshotProject() const;
     void sendPreferenceProfile();
@@ -220,7 +223,10 @@ public:
     std::uint64_t connectionAttempt = 0;
     std::int64_t currentRevision = 0;
     std::optional<Json> currentSnapshot;
-    std::optional<Json> currentContext;
+    // The mirror is shared, never edited while shared: work off the loop (a
+    // question) takes a reference instead of copying it on the loop, and an
+    // edit goes through editableContext().
+    std::shared_ptr<Json> currentContext;
     std::optional<Instant> lastContextUpdatedAt;
     std::optional<Json> latestAudioMeasurement;
     std::optional<VantorelLifecycleSnapshot> currentLifecycle;

@@ -117,7 +117,7 @@ void AppDelegate::listenSelectedClip() {
             measurement["revision"] = revision;
             if (epoch() == startedIn) {
                 latestAudioMeasurement = measurement;
-                if (currentContext) (*currentContext)["audioMeasurement"] = measurement;
+                if (Json* context = editableContext()) (*context)["audioMeasurement"] = measurement;
             }
             send("audioResult", Json{{"ok", true}, {"measurement", std::move(measurement)}, {"continueChat", false}});
         });

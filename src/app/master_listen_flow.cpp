@@ -59,7 +59,7 @@ void AppDelegate::executeMasterListen(const SafePlanAction& action, std::int64_t
                       }
                       run->jobId = std::move(*jobId);
                       const Json* snapshot = currentSnapshot ? &*currentSnapshot : nullptr;
-                      const Json* context = currentContext ? &*currentContext : nullptr;
+                      const Json* context = currentContext.get();
                       run->deadline = now() + master_capture::deadline(run->bars, snapshot, context);
                       pollCapture(run);
                   });
@@ -119,7 +119,7 @@ void AppDelegate::captureStatusArrived(std::shared_ptr<CaptureRun> run, Outcome<
             // the new set may be judged on.
             if (epoch() == run->epoch) {
                 latestAudioMeasurement = measurement;
-                if (currentContext) (*currentContext)["audioMeasurement"] = measurement;
+                if (Json* context = editableContext()) (*context)["audioMeasurement"] = measurement;
             }
             cleanUpCapture(run, std::move(measurement));
         });

@@ -37,7 +37,7 @@ struct QuestionAnswer {
 
 struct Question {
     std::string text;
-    Json context;
+    std::shared_ptr<const Json> context;  // the mirror as asked about, shared with the loop
     Json snapshot;
     std::vector<RemoteChatTurn> history;
     std::optional<std::string> storedSessionId;
@@ -47,9 +47,10 @@ struct Question {
 QuestionAnswer answerQuestion(const AgentRunner& runner, const std::filesystem::path& plannerFile,
                               const Question& question) {
     QuestionAnswer result;
+    const Json& context = *question.context;
     // The fixed rules answer first, whatever agents are installed: a
     // producer without one can still have a track muted.
-    Json compacted = EmbeddedAgentClient::compactedContext(question.context, question.text);
+    Json compacted = EmbeddedAgentClient::compactedContext(context, question.text);
     if (auto settled = EmbeddedAgentClient::deterministicPreflightAnswer(question.text, compacted, question.history)) {
         result.text = std::move(*settled);
         result.source = kLocalSource;
@@ -60,7 +61,7 @@ QuestionAnswer answerQuestion(const AgentRunner& runner, const std::filesystem::
         if (selected == question.storedSessionAgent) sessionId = question.storedSessionId;
         try {
             auto answered =
-                EmbeddedAgentClient::answer(runner, question.text, question.context, question.history, sessionId);
+                EmbeddedAgentClient::answer(runner, question.text, context, question.history, sessionId);
             result.text = std::move(answered.answer);
             result.source = rawName(answered.agent);
             result.agent = answered.agent;
@@ -68,7 +69,7 @@ QuestionAnswer answerQuestion(const AgentRunner& runner, const std::filesystem::
         } catch (const std::exception& agentError) {
             const std::exception_ptr first = std::current_exception();
             auto remote = RemotePlannerClient::configured(plannerFile);
-            const Json* analysis = json::object(question.context, "projectAnalysis");
+            const Json* analysis = json::object(context, "projectAnalysis");
             if (!remote || analysis == nullptr) std::rethrow_exception(first);
             try {
                 result.text = remote->answer(question.text, question.snapshot, *analysis, question.history);
@@ -78,7 +79,7 @@ QuestionAnswer answerQuestion(const AgentRunner& runner, const std::filesystem::
             }
         }
     }
-    result.visual = projectVisualPayload(question.text, question.context);
+    result.visual = projectVisualPayload(question.text, context);
     return result;
 }
 
@@ -95,7 +96,7 @@ void AppDelegate::askTechnicalQuestion(const std::string& asked) {
         return;
     }
     auto question = std::make_shared<Question>(
-        Question{q, *currentContext, *currentSnapshot, chatHistory, embeddedAgentSessionId, embeddedAgentSessionAgent});
+        Question{q, currentContext, *currentSnapshot, chatHistory, embeddedAgentSessionId, embeddedAgentSessionAgent});
     const std::uint64_t askedIn = epoch();
     offLoop<QuestionAnswer>(
         Lane::work,

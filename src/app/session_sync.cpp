@@ -160,18 +160,17 @@ void AppDelegate::acceptPoll(Json reply) {
 
     // The previous mirror is a tree of tens of thousands of nodes on a large
     // set: freeing it took the loop milliseconds per poll, so the quick lane
-    // frees it instead.
+    // lets it go instead (a question still holding it frees it last).
     if (currentContext) {
-        auto previous = std::make_shared<Json>(std::move(*currentContext));
         loop_.background<bool>(
             Lane::quick,
-            [previous = std::move(previous)]() mutable {
+            [previous = std::move(currentContext)]() mutable {
                 previous.reset();
                 return true;
             },
             [](Outcome<bool>) {});
     }
-    currentContext = std::move(context);
+    currentContext = std::make_shared<Json>(std::move(context));
     send("session", *currentSnapshot);
     send("onboardingState", std::move(onboarding));
     send("contextStatus", Json{{"revision", currentRevision}, {"ageMs", age.value_or(0)}, {"capturedAtUnix", captured}});
@@ -314,13 +313,14 @@ void AppDelegate::refreshOnboardingContext() {
     auto project = snapshotProject();
     if (!project) return;
     Json dictionary = onboardingDictionary(*project);
-    if (!currentContext) return;
+    Json* context = editableContext();
+    if (!context) return;
     if (dictionary.is_object() && !dictionary.empty() && dictionary.contains("profile")) {
-        (*currentContext)["producerProfile"] = dictionary["profile"];
+        (*context)["producerProfile"] = dictionary["profile"];
     } else {
-        currentContext->erase("producerProfile");
+        context->erase("producerProfile");
     }
-    (*currentContext)["onboarding"] = std::move(dictionary);
+    (*context)["onboarding"] = std::move(dictionary);
 }
 
 void AppDelegate::sendOnboardingState() {

@@ -91,6 +91,29 @@ TEST_F(AppTest, MeasurementIsMergedOnlyIntoItsOwnProject) {
     EXPECT_FALSE(app->currentContext->contains("audioMeasurement"));
 }
 
+// Work off the loop holds the mirror as it was: an edit made meanwhile (an
+// onboarding answer, a measurement) reaches the controller's mirror only, and
+// the next poll replaces the mirror without touching the held one.
+TEST_F(AppTest, HeldMirrorIsNeverEditedUnderItsHolder) {
+    connect();
+    std::shared_ptr<const json> held = app->currentContext;
+    (*app->editableContext())["audioMeasurement"] = json{{"peakDb", -3}};
+    EXPECT_FALSE(held->contains("audioMeasurement"));
+    EXPECT_TRUE(app->currentContext->contains("audioMeasurement"));
+    EXPECT_NE(held.get(), app->currentContext.get());
+
+    // With no holder left, an edit is made in place.
+    held.reset();
+    const json* before = app->currentContext.get();
+    (*app->editableContext())["onboarding"] = json::object();
+    EXPECT_EQ(app->currentContext.get(), before);
+
+    held = app->currentContext;
+    poll();
+    EXPECT_EQ(held->at("audioMeasurement").at("peakDb"), -3);
+    EXPECT_FALSE(app->currentContext->contains("audioMeasurement"));
+}
+
 TEST_F(AppTest, SilentBridgeIsReportedAfterThePollLimit) {
     // The limit is the poll's own (1 s here, 12 s in the product), far
     // below the 60 s of writes.

@@ -61,7 +61,7 @@ void FlowFixture::connect(const std::string& project, nlohmann::json context) {
     app->bridge = std::make_shared<const BridgeClient>(app->settings().bridgeConfiguration);
     app->currentSnapshot = nlohmann::json{{"project", project}, {"tempo", 120}, {"revision", 7}};
     app->currentRevision = 7;
-    app->currentContext = std::move(context);
+    app->currentContext = std::make_shared<nlohmann::json>(std::move(context));
     app->lastContextUpdatedAt = clock;
 }
 
