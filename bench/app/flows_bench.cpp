@@ -261,5 +261,6 @@ int main(int argc, char** argv) {
     benchmark::RunSpecifiedBenchmarks();
     gController = nullptr;
     benchmark::Shutdown();
+    std::filesystem::remove_all(gHome.parent_path());
     return 0;
 }
