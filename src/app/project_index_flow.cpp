@@ -9,7 +9,6 @@
 #include "app/app_delegate.h"
 #include "project/als_project_scanner.h"
 
-#include <glib.h>
 
 #include <sys/stat.h>
 
@@ -23,18 +22,6 @@ constexpr std::string_view kClearedText = "Index local effacé. Aucun fichier Ab
 constexpr std::string_view kOpenRequestedText = "Ouverture demandée à Ableton Live.";
 constexpr std::string_view kOpenRefusedText = "Le système n’a pas pu ouvrir ce projet.";
 constexpr std::string_view kNotIndexedText = "Ce projet ne fait pas partie de l’index local actuel.";
-
-// One thread, first in first out: the index file's writes in request order.
-GThreadPool* indexStoreLane() {
-    static GThreadPool* lane = g_thread_pool_new(
-        [](gpointer job, gpointer) {
-            auto* work = static_cast<std::function<void()>*>(job);
-            (*work)();
-            delete work;
-        },
-        nullptr, 1, FALSE, nullptr);
-    return lane;
-}
 
 bool isLiveSetFile(const std::string& path) {
     struct stat info {};
@@ -50,7 +37,9 @@ bool isLiveSetFile(const std::string& path) {
 void AppDelegate::inIndexStoreLane(std::function<void()> work, std::function<void(std::exception_ptr)> done) {
     ++workInFlight_;
     auto owner = liveness_.watch();
-    auto* job = new std::function<void()>([this, owner, work = std::move(work), done = std::move(done)]() mutable {
+    // The stores' own writer: one thread, first in first out, so the index
+    // file's saves and clears land in request order.
+    writer_.submit([this, owner, work = std::move(work), done = std::move(done)]() mutable {
         std::exception_ptr error;
         try {
             work();
@@ -63,7 +52,6 @@ void AppDelegate::inIndexStoreLane(std::function<void()> work, std::function<voi
             done(error);
         });
     });
-    g_thread_pool_push(indexStoreLane(), job, nullptr);
 }
 
 void AppDelegate::chooseProjectFolder() {

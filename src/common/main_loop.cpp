@@ -1,5 +1,10 @@
 #include "common/main_loop.h"
 
+#if defined(__SANITIZE_THREAD__)
+extern "C" void __tsan_acquire(void* address);
+extern "C" void __tsan_release(void* address);
+#endif
+
 namespace vantorel {
 
 namespace {
@@ -8,20 +13,38 @@ struct Task {
     std::function<void()> fn;
 };
 
+// GLib hands a task to a pool thread or to the loop through its own futex
+// locks, which ThreadSanitizer cannot see: without these marks every hand-
+// over reads as a race and hides the real ones.
+Task* handedOver(Task* task) {
+#if defined(__SANITIZE_THREAD__)
+    __tsan_release(task);
+#endif
+    return task;
+}
+
+Task* received(gpointer data) {
+    auto* task = static_cast<Task*>(data);
+#if defined(__SANITIZE_THREAD__)
+    __tsan_acquire(task);
+#endif
+    return task;
+}
+
 gboolean runOnce(gpointer data) {
-    static_cast<Task*>(data)->fn();
+    received(data)->fn();
     return G_SOURCE_REMOVE;
 }
 
 gboolean runRepeating(gpointer data) {
-    static_cast<Task*>(data)->fn();
+    received(data)->fn();
     return G_SOURCE_CONTINUE;
 }
 
-void destroyTask(gpointer data) { delete static_cast<Task*>(data); }
+void destroyTask(gpointer data) { delete received(data); }
 
 void runJob(gpointer data, gpointer) {
-    std::unique_ptr<Task> task(static_cast<Task*>(data));
+    std::unique_ptr<Task> task(received(data));
     task->fn();
 }
 
@@ -58,13 +81,13 @@ MainLoop::~MainLoop() {
 void MainLoop::post(std::function<void()> fn) {
     GSource* source = g_idle_source_new();
     g_source_set_priority(source, G_PRIORITY_DEFAULT);
-    g_source_set_callback(source, runOnce, new Task{std::move(fn)}, destroyTask);
+    g_source_set_callback(source, runOnce, handedOver(new Task{std::move(fn)}), destroyTask);
     g_source_attach(source, context_);
     g_source_unref(source);
 }
 
 void MainLoop::submit(Lane lane, std::function<void()> job) {
-    g_thread_pool_push(lane == Lane::quick ? quickPool_ : pool_, new Task{std::move(job)}, nullptr);
+    g_thread_pool_push(lane == Lane::quick ? quickPool_ : pool_, handedOver(new Task{std::move(job)}), nullptr);
 }
 
 namespace {
@@ -80,7 +103,7 @@ std::function<void()> guarded(std::function<void()> fn, Liveness::Watch owner) {
 Timer MainLoop::after(std::chrono::milliseconds delay, std::function<void()> fn, Liveness::Watch owner) {
     fn = guarded(std::move(fn), owner);
     GSource* source = g_timeout_source_new(static_cast<guint>(delay.count()));
-    g_source_set_callback(source, runOnce, new Task{std::move(fn)}, destroyTask);
+    g_source_set_callback(source, runOnce, handedOver(new Task{std::move(fn)}), destroyTask);
     g_source_attach(source, context_);
     return Timer(source);
 }
@@ -88,7 +111,7 @@ Timer MainLoop::after(std::chrono::milliseconds delay, std::function<void()> fn,
 Timer MainLoop::every(std::chrono::milliseconds interval, std::function<void()> fn, Liveness::Watch owner) {
     fn = guarded(std::move(fn), owner);
     GSource* source = g_timeout_source_new(static_cast<guint>(interval.count()));
-    g_source_set_callback(source, runRepeating, new Task{std::move(fn)}, destroyTask);
+    g_source_set_callback(source, runRepeating, handedOver(new Task{std::move(fn)}), destroyTask);
     g_source_attach(source, context_);
     return Timer(source);
 }
