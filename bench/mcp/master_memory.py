@@ -6,38 +6,20 @@ capture's loudness is also compared with libebur128's.
 
     master_memory.py VANTOREL_MCP RESOURCES [ANALYSIS_REFERENCE_TOOL]
 """
-import base64
 import glob
 import json
 import os
 import re
-import secrets
-import shutil
 import subprocess
 import sys
-import tempfile
 import time
+
+from simulated_home import SimulatedHome
 
 binary, resources = sys.argv[1], sys.argv[2]
 reference_tool = sys.argv[3] if len(sys.argv) > 3 else None
-home = tempfile.mkdtemp(prefix="vantorel-master-memory-")
-env = {
-    "PATH": os.environ.get("PATH", "/usr/bin:/bin"),
-    "HOME": home,
-    "XDG_DATA_HOME": os.path.join(home, ".local/share"),
-    "TMPDIR": os.path.join(home, "tmp"),
-    "LC_ALL": "C.UTF-8",
-}
-os.makedirs(env["TMPDIR"])
-os.makedirs(os.path.join(env["XDG_DATA_HOME"], "Vantorel"))
-token = base64.urlsafe_b64encode(secrets.token_bytes(32)).decode().rstrip("=")
-with open(os.path.join(home, "remote_config.json"), "w") as f:
-    json.dump({"auth_token": token, "host": "127.0.0.1", "port": 32123}, f)
-
-bridge = subprocess.Popen(
-    ["/usr/bin/python3", "-m", "VantorelBridge", "--set", "VantorelBridge/sets/club-loop.json",
-     "--config", os.path.join(home, "remote_config.json"), "--port", "0", "--capture-speed", "50"],
-    cwd=resources, env=env, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+simulated = SimulatedHome(resources, "vantorel-master-memory-")
+env, token = simulated.env, simulated.token
 
 
 class Server:
@@ -73,9 +55,6 @@ class Server:
 
 
 try:
-    url = re.search(r"listening on (http://\S+)", bridge.stdout.readline()).group(1)
-    with open(os.path.join(env["XDG_DATA_HOME"], "Vantorel/bridge.json"), "w") as f:
-        json.dump({"authToken": token, "bridgeUrl": url}, f)
 
     anchor = Server()
     anchor.tool("vantorel_get_session")
@@ -109,6 +88,4 @@ try:
         if result.returncode != 0:
             sys.exit(1)
 finally:
-    bridge.terminate()
-    bridge.wait(10)
-    shutil.rmtree(home, ignore_errors=True)
+    simulated.close()

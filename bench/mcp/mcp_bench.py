@@ -5,38 +5,21 @@ tools/list, vantorel_get_context (which also makes the health check) next to
 the bridge's own GET /v1/context, and the server's peak resident memory
 after reading, key detection, clip and master measurements.
 """
-import base64
 import http.client
 import json
 import os
 import re
-import secrets
 import shutil
 import statistics
 import subprocess
 import sys
-import tempfile
 import time
 
-binary, resources = sys.argv[1], sys.argv[2]
-home = tempfile.mkdtemp(prefix="vantorel-mcp-bench-")
-env = {
-    "PATH": os.environ.get("PATH", "/usr/bin:/bin"),
-    "HOME": home,
-    "XDG_DATA_HOME": os.path.join(home, ".local/share"),
-    "TMPDIR": os.path.join(home, "tmp"),
-    "LC_ALL": "C.UTF-8",
-}
-os.makedirs(env["TMPDIR"])
-os.makedirs(os.path.join(env["XDG_DATA_HOME"], "Vantorel"))
-token = base64.urlsafe_b64encode(secrets.token_bytes(32)).decode().rstrip("=")
-with open(os.path.join(home, "remote_config.json"), "w") as f:
-    json.dump({"auth_token": token, "host": "127.0.0.1", "port": 32123}, f)
+from simulated_home import SimulatedHome
 
-bridge = subprocess.Popen(
-    ["/usr/bin/python3", "-m", "VantorelBridge", "--set", "VantorelBridge/sets/club-loop.json",
-     "--config", os.path.join(home, "remote_config.json"), "--port", "0", "--capture-speed", "50"],
-    cwd=resources, env=env, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+binary, resources = sys.argv[1], sys.argv[2]
+simulated = SimulatedHome(resources, "vantorel-mcp-bench-")
+env, token = simulated.env, simulated.token
 
 
 def median_ms(samples):
@@ -81,11 +64,7 @@ class Server:
 
 
 try:
-    line = bridge.stdout.readline()
-    url = re.search(r"listening on (http://\S+)", line).group(1)
-    with open(os.path.join(env["XDG_DATA_HOME"], "Vantorel/bridge.json"), "w") as f:
-        json.dump({"authToken": token, "bridgeUrl": url}, f)
-    port = int(url.rsplit(":", 1)[1])
+    port = simulated.port
 
     initialize = {"protocolVersion": "2025-06-18", "capabilities": {}, "clientInfo": {"name": "bench", "version": "1"}}
     starts = []
@@ -176,6 +155,4 @@ try:
     for bars, (peak, seconds) in peaks.items():
         print("  after a %2d-bar master measurement (%.1f s of audio)  %.1f MB" % (bars, seconds, peak / 1024))
 finally:
-    bridge.terminate()
-    bridge.wait(10)
-    shutil.rmtree(home, ignore_errors=True)
+    simulated.close()
