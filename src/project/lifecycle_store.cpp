@@ -78,20 +78,24 @@ VantorelLifecycleSnapshot VantorelLifecycleStore::update(const std::string& proj
     const std::string recordKey = key(project);
     auto found = contents_.projects.find(recordKey);
     const bool existed = found != contents_.projects.end();
-    PersistedLifecycle record = existed ? found->second : PersistedLifecycle{{}, {}, Clock::now()};
+    // Both kinds of event of one call share one timestamp: they describe one
+    // observation. Stored to the second: what the file will hold is what the
+    // caller sees.
+    const Clock::time_point now = project::wholeSeconds(Clock::now());
+    static const std::vector<VantorelMilestoneEvent> noEvents;
+    const std::vector<VantorelMilestoneEvent>& storedEvents = existed ? found->second.events : noEvents;
 
-    VantorelLifecycleSnapshot first = VantorelMilestoneEngine::evaluate(project, analysis, audioMeasurement,
-                                                                        achievedDates(record.events), record.events);
+    VantorelLifecycleSnapshot first = VantorelMilestoneEngine::evaluate(
+        project, analysis, audioMeasurement, achievedDates(storedEvents), storedEvents, now);
     std::vector<int> reachedNow;
     for (const auto& assessment : first.milestones) {
         if (assessment.state == VantorelMilestoneState::reached) reachedNow.push_back(assessment.id);
     }
-    const bool changed = !existed || reachedNow != record.reached;
+    // The usual poll: nothing reached or lost, so the record (whose history
+    // is never trimmed) is neither copied nor evaluated again.
+    if (existed && reachedNow == found->second.reached) return first;
 
-    // Both kinds of event of one call share one timestamp: they describe one
-    // observation.
-    // Stored to the second: what the file will hold is what the caller sees.
-    const Clock::time_point now = project::wholeSeconds(Clock::now());
+    PersistedLifecycle record = existed ? found->second : PersistedLifecycle{{}, {}, now};
     const std::string version(VantorelMilestoneEngine::criteriaVersion);
     for (int stage : reachedNow) {
         if (!contains(record.reached, stage)) record.events.push_back({stage, "reached", now, version});
@@ -99,15 +103,12 @@ VantorelLifecycleSnapshot VantorelLifecycleStore::update(const std::string& proj
     for (int stage : record.reached) {
         if (!contains(reachedNow, stage)) record.events.push_back({stage, "regressed", now, version});
     }
-    record.reached = reachedNow;
-
-    if (changed) {
-        record.updatedAt = now;
-        contents_.projects[recordKey] = record;
-        save();
-    }
-    return VantorelMilestoneEngine::evaluate(project, analysis, audioMeasurement, achievedDates(record.events),
-                                             record.events, now);
+    record.reached = std::move(reachedNow);
+    record.updatedAt = now;
+    PersistedLifecycle& stored = contents_.projects[recordKey] = std::move(record);
+    save();
+    return VantorelMilestoneEngine::evaluate(project, analysis, audioMeasurement, achievedDates(stored.events),
+                                             stored.events, now);
 }
 
 void VantorelLifecycleStore::save() const {
