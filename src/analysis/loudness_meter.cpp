@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <numbers>
+#include <optional>
 
 namespace vantorel::analysis {
 
@@ -77,6 +78,27 @@ double loudnessOf(double meanSquare) { return kLoudnessOffset + 10.0 * std::log1
 double percentileOf(const std::vector<double>& sorted, double quantile) {
     const double position = std::round(static_cast<double>(sorted.size() - 1) * quantile);
     return sorted[std::min(static_cast<std::size_t>(position), sorted.size() - 1)];
+}
+
+// The mean square of every window of `width` sub-blocks, one sub-block
+// apart. Each window is summed afresh: a running sum would leave a residue of
+// the loud part in the silence after it.
+std::vector<double> windowMeans(const std::vector<double>& subBlocks, std::size_t width, double framesPerSubBlock) {
+    std::vector<double> means;
+    for (std::size_t j = 0; j + width <= subBlocks.size(); ++j) {
+        double energy = 0;
+        for (std::size_t k = 0; k < width; ++k) energy += subBlocks[j + k];
+        means.push_back(energy / (framesPerSubBlock * static_cast<double>(width)));
+    }
+    return means;
+}
+
+// The loudness of the loudest window; nothing when every window is silent.
+std::optional<double> loudestOf(const std::vector<double>& means) {
+    double loudest = 0;
+    for (double mean : means) loudest = std::max(loudest, mean);
+    if (loudest > 0) return loudnessOf(loudest);
+    return std::nullopt;
 }
 
 float finiteSample(float x) {
@@ -260,15 +282,8 @@ LocalAudioAnalyzer::LoudnessSummary LoudnessMeter::summary() const {
     const auto frames = static_cast<double>(subBlockFrames_);
 
     // Momentary loudness and the gating blocks: 400 ms every 100 ms.
-    std::vector<double> blocks;  // mean squares
-    for (std::size_t j = 0; j + kSubBlocksPerGatingBlock <= subBlocks_.size(); ++j) {
-        double energy = 0;
-        for (std::size_t k = 0; k < kSubBlocksPerGatingBlock; ++k) energy += subBlocks_[j + k];
-        blocks.push_back(energy / (frames * kSubBlocksPerGatingBlock));
-    }
-    double loudestBlock = 0;
-    for (double block : blocks) loudestBlock = std::max(loudestBlock, block);
-    if (loudestBlock > 0) result.momentaryLufsMax = loudnessOf(loudestBlock);
+    const std::vector<double> blocks = windowMeans(subBlocks_, kSubBlocksPerGatingBlock, frames);
+    result.momentaryLufsMax = loudestOf(blocks);
 
     double gatedSum = 0;
     std::size_t gatedCount = 0;
@@ -286,17 +301,8 @@ LocalAudioAnalyzer::LoudnessSummary LoudnessMeter::summary() const {
     }
 
     // Short-term loudness: 3 s every 100 ms, from the first whole window.
-    std::vector<double> shortTerm;  // mean squares
-    // Each window is summed afresh: a running sum would leave a residue of
-    // the loud part in the silence after it.
-    for (std::size_t j = 0; j + kSubBlocksPerShortTerm <= subBlocks_.size(); ++j) {
-        double energy = 0;
-        for (std::size_t k = 0; k < kSubBlocksPerShortTerm; ++k) energy += subBlocks_[j + k];
-        shortTerm.push_back(energy / (frames * kSubBlocksPerShortTerm));
-    }
-    double loudestShortTerm = 0;
-    for (double value : shortTerm) loudestShortTerm = std::max(loudestShortTerm, value);
-    if (loudestShortTerm > 0) result.shortTermLufsMax = loudnessOf(loudestShortTerm);
+    const std::vector<double> shortTerm = windowMeans(subBlocks_, kSubBlocksPerShortTerm, frames);
+    result.shortTermLufsMax = loudestOf(shortTerm);
 
     std::vector<double> aboveAbsolute;
     double aboveSum = 0;
