@@ -401,10 +401,11 @@ void AppDelegate::sendProjectIndex() {
 
 // ---- Derived facts -------------------------------------------------------------
 
-bool AppDelegate::isUnsavedSet() const {
-    std::string name = text::trim(snapshotProject().value_or(""));
-    return name.empty() || name == unsavedSetName;
+bool AppDelegate::isUnsavedName(std::string_view trimmedName) {
+    return trimmedName.empty() || trimmedName == unsavedSetName;
 }
+
+bool AppDelegate::isUnsavedSet() const { return isUnsavedName(text::trim(snapshotProject().value_or(""))); }
 
 bool AppDelegate::hasOpenSelectedMidiClip() const {
     if (!currentContext) return false;

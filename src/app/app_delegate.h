@@ -149,8 +149,10 @@ public:
 
     // The name Live gives every set not saved yet.
     static constexpr std::string_view unsavedSetName = "Live Set sans nom";
-    // Whether the snapshot's set has no name of its own (unsavedSetName, or
+    // Whether a trimmed set name is no name of its own (unsavedSetName, or
     // none).
+    static bool isUnsavedName(std::string_view trimmedName);
+    // isUnsavedName of the snapshot's set.
     bool isUnsavedSet() const;
 
     // Work in flight (requests, plan runs, undo): `vantorel-cli controller`

@@ -230,7 +230,7 @@ Json AppDelegate::resolveProjectIdentity(const Json& snapshot, const Json&) cons
 
 Json AppDelegate::resolveProjectIdentity(const Json& snapshot, const std::optional<ALSProjectIndex>& index) {
     std::string name = text::trim(json::text(snapshot, "project").value_or(""));
-    if (name.empty() || name == unsavedSetName)
+    if (isUnsavedName(name))
         return Json{{"source", "unsaved"}, {"saved", false}, {"message", "Nouveau morceau non enregistré"}};
     Json liveName{{"source", "liveName"}, {"saved", true}, {"name", name}};
     if (!index || index->projects.empty()) return liveName;
