@@ -40,14 +40,15 @@ SafePlanAction step(SafeActionCommand command) {
     return action;
 }
 
+SafePlanAction tempo(double bpm) {
+    SafePlanAction a = step(SafeActionCommand::tempo);
+    a.tempo = bpm;
+    return a;
+}
+
 const char* const kInvalid = "Réponse invalide du bridge Ableton.";
 
 TEST(StepExecutor, EachCommandSendsItsRequest) {
-    auto tempo = [](double bpm) {
-        auto a = step(SafeActionCommand::tempo);
-        a.tempo = bpm;
-        return a;
-    };
     auto clip = step(SafeActionCommand::createMidiClip);
     clip.trackIndex = 2;
     clip.startTime = 0;
@@ -115,11 +116,6 @@ TEST(StepExecutor, EachCommandSendsItsRequest) {
 }
 
 TEST(StepExecutor, MissingOrOutOfRangeFieldsFailBeforeAnyRequest) {
-    auto tempo = [](double bpm) {
-        auto a = step(SafeActionCommand::tempo);
-        a.tempo = bpm;
-        return a;
-    };
     auto rename = step(SafeActionCommand::renameTrack);
     rename.trackIndex = 1;  // no name
     auto sample = step(SafeActionCommand::importSample);
