@@ -1,6 +1,7 @@
-"""A private home for the vantorel-mcp benchmarks: the simulated Live Set
-(club loop, fast master capture) listening on a free port, and the bridge
-configuration the server reads, pointing at it."""
+"""What the vantorel-mcp benchmarks share: a private home with the simulated
+Live Set (club loop, fast master capture) listening on a free port and the
+bridge configuration the server reads pointing at it, and the server spoken to
+line by line over its standard streams."""
 import base64
 import json
 import os
@@ -44,3 +45,28 @@ class SimulatedHome:
         self.bridge.terminate()
         self.bridge.wait(10)
         shutil.rmtree(self.home, ignore_errors=True)
+
+
+class McpServer:
+    def __init__(self, program, env):
+        self.process = subprocess.Popen([program], env=env, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                        stderr=subprocess.PIPE)
+        self.next_id = 0
+
+    def send(self, method, params=None):
+        """One request; its response line as read."""
+        self.next_id += 1
+        message = {"jsonrpc": "2.0", "id": self.next_id, "method": method}
+        if params is not None:
+            message["params"] = params
+        self.process.stdin.write((json.dumps(message) + "\n").encode())
+        self.process.stdin.flush()
+        return self.process.stdout.readline()
+
+    def call(self, method, params=None):
+        return json.loads(self.send(method, params))
+
+    def peak_kib(self):
+        """The process's peak resident memory (VmHWM)."""
+        with open("/proc/%d/status" % self.process.pid) as f:
+            return int(re.search(r"VmHWM:\s+(\d+)", f.read()).group(1))

@@ -7,14 +7,12 @@ capture's loudness is also compared with libebur128's.
     master_memory.py VANTOREL_MCP RESOURCES [ANALYSIS_REFERENCE_TOOL]
 """
 import glob
-import json
 import os
-import re
 import subprocess
 import sys
 import time
 
-from simulated_home import SimulatedHome
+from bench_session import McpServer, SimulatedHome
 
 binary, resources = sys.argv[1], sys.argv[2]
 reference_tool = sys.argv[3] if len(sys.argv) > 3 else None
@@ -22,22 +20,11 @@ simulated = SimulatedHome(resources, "vantorel-master-memory-")
 env, token = simulated.env, simulated.token
 
 
-class Server:
+class Server(McpServer):
     def __init__(self):
-        self.process = subprocess.Popen([binary], env=env, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                                        stderr=subprocess.PIPE)
-        self.next_id = 0
+        super().__init__(binary, env)
         self.call("initialize", {"protocolVersion": "2025-06-18", "capabilities": {},
                                  "clientInfo": {"name": "bench", "version": "1"}})
-
-    def call(self, method, params=None):
-        self.next_id += 1
-        message = {"jsonrpc": "2.0", "id": self.next_id, "method": method}
-        if params is not None:
-            message["params"] = params
-        self.process.stdin.write((json.dumps(message) + "\n").encode())
-        self.process.stdin.flush()
-        return json.loads(self.process.stdout.readline())
 
     def tool(self, name, arguments=None):
         result = self.call("tools/call", {"name": name, "arguments": arguments or {}})["result"]
@@ -46,8 +33,7 @@ class Server:
         return result["structuredContent"]
 
     def peak_mb(self):
-        with open("/proc/%d/status" % self.process.pid) as f:
-            return int(re.search(r"VmHWM:\s+(\d+)", f.read()).group(1)) / 1024
+        return self.peak_kib() / 1024
 
     def close(self):
         self.process.stdin.close()

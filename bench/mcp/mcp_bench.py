@@ -8,14 +8,13 @@ after reading, key detection, clip and master measurements.
 import http.client
 import json
 import os
-import re
 import shutil
 import statistics
 import subprocess
 import sys
 import time
 
-from simulated_home import SimulatedHome
+from bench_session import McpServer, SimulatedHome
 
 binary, resources = sys.argv[1], sys.argv[2]
 simulated = SimulatedHome(resources, "vantorel-mcp-bench-")
@@ -26,31 +25,13 @@ def median_ms(samples):
     return statistics.median(samples) * 1000
 
 
-class Server:
+class Server(McpServer):
     def __init__(self, program=None):
-        self.process = subprocess.Popen([program or binary], env=env, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                                        stderr=subprocess.PIPE)
-        self.next_id = 0
-
-    def send(self, method, params=None):
-        self.next_id += 1
-        message = {"jsonrpc": "2.0", "id": self.next_id, "method": method}
-        if params is not None:
-            message["params"] = params
-        self.process.stdin.write((json.dumps(message) + "\n").encode())
-        self.process.stdin.flush()
-        return self.process.stdout.readline()
-
-    def call(self, method, params=None):
-        return json.loads(self.send(method, params))
+        super().__init__(program or binary, env)
 
     def tool(self, name, arguments=None):
         result = self.call("tools/call", {"name": name, "arguments": arguments or {}})["result"]
         return result["structuredContent"], result["isError"]
-
-    def peak_kib(self):
-        with open("/proc/%d/status" % self.process.pid) as f:
-            return int(re.search(r"VmHWM:\s+(\d+)", f.read()).group(1))
 
     def close(self):
         """Ends the server; returns the CPU seconds it used."""
