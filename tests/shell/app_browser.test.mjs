@@ -27,33 +27,41 @@ let app;
 let address;
 let browser;
 
-// Lines a child prints, with a wait for one that matches.
-function lines(child, stream = 'stdout') {
+// What arrives, kept in order, with a wait for the first item that matches.
+function arrivals(describe) {
   const seen = [];
   const waiters = [];
+  return {
+    seen,
+    push(item) {
+      seen.push(item);
+      for (const w of waiters.splice(0)) (w.match(item) ? w.resolve(item) : waiters.push(w));
+    },
+    waitFor(match, timeout) {
+      const found = seen.find(match);
+      if (found) return Promise.resolve(found);
+      return new Promise((resolve, reject) => {
+        const timer = setTimeout(() => reject(new Error(`nothing matching in ${timeout} ms; saw: ${describe(seen)}`)), timeout);
+        waiters.push({ match, resolve: (item) => { clearTimeout(timer); resolve(item); } });
+      });
+    },
+  };
+}
+
+// Lines a child prints, with a wait for one that matches.
+function lines(child, stream = 'stdout') {
+  const received = arrivals((seen) => seen.join(' | '));
   let buffer = '';
   child[stream].setEncoding('utf8');
   child[stream].on('data', (chunk) => {
     buffer += chunk;
     let at;
     while ((at = buffer.indexOf('\n')) >= 0) {
-      const line = buffer.slice(0, at);
+      received.push(buffer.slice(0, at));
       buffer = buffer.slice(at + 1);
-      seen.push(line);
-      for (const w of waiters.splice(0)) (w.match(line) ? w.resolve(line) : waiters.push(w));
     }
   });
-  return {
-    seen,
-    waitFor(match, timeout = 60000) {
-      const found = seen.find(match);
-      if (found) return Promise.resolve(found);
-      return new Promise((resolve, reject) => {
-        const timer = setTimeout(() => reject(new Error(`no line matching in ${timeout} ms; saw: ${seen.join(' | ')}`)), timeout);
-        waiters.push({ match, resolve: (line) => { clearTimeout(timer); resolve(line); } });
-      });
-    },
-  };
+  return { seen: received.seen, waitFor: (match, timeout = 60000) => received.waitFor(match, timeout) };
 }
 
 function startSimulator(port) {
@@ -99,8 +107,7 @@ function eventStream(pageAddress) {
   const url = new URL(pageAddress);
   const token = new URLSearchParams(url.hash.slice(1)).get('token');
   const controller = new AbortController();
-  const events = [];
-  const waiters = [];
+  const received = arrivals((seen) => seen.map((e) => e.event).join(' '));
   const done = (async () => {
     const response = await fetch(`${url.origin}/events?token=${token}`, { signal: controller.signal });
     const decoder = new TextDecoder();
@@ -111,22 +118,12 @@ function eventStream(pageAddress) {
       while ((at = buffer.indexOf('\n')) >= 0) {
         const line = buffer.slice(0, at);
         buffer = buffer.slice(at + 1);
-        if (!line.startsWith('data:')) continue;
-        const event = JSON.parse(line.slice(5));
-        events.push(event);
-        for (const w of waiters.splice(0)) (w.type === event.event ? w.resolve(event) : waiters.push(w));
+        if (line.startsWith('data:')) received.push(JSON.parse(line.slice(5)));
       }
     }
   })().catch(() => {});
   return {
-    waitFor(type, timeout = 30000) {
-      const found = events.find((e) => e.event === type);
-      if (found) return Promise.resolve(found);
-      return new Promise((resolve, reject) => {
-        const timer = setTimeout(() => reject(new Error(`no ${type} event in ${timeout} ms`)), timeout);
-        waiters.push({ type, resolve: (e) => { clearTimeout(timer); resolve(e); } });
-      });
-    },
+    waitFor: (type, timeout = 30000) => received.waitFor((e) => e.event === type, timeout),
     async close() { controller.abort(); await done; },
   };
 }
