@@ -46,7 +46,7 @@ void AppDelegate::inIndexStoreLane(std::function<void()> work, std::function<voi
         } catch (...) {
             error = std::current_exception();
         }
-        loop_.post([this, owner, error, done = std::move(done)] {
+        loop_.post([this, owner, error = std::move(error), done = std::move(done)] {
             if (!owner.alive()) return;
             --workInFlight_;
             done(error);

@@ -50,6 +50,51 @@ void runJob(gpointer data, gpointer) {
 
 }  // namespace
 
+struct PostedSource {
+    GSource base;
+    MainLoop* loop;
+
+    static bool pending(GSource* source) {
+        MainLoop* loop = reinterpret_cast<PostedSource*>(source)->loop;
+        std::lock_guard lock(loop->postedMutex_);
+        return !loop->posted_.empty();
+    }
+
+    static gboolean prepare(GSource* source, gint* timeout) {
+        *timeout = -1;
+        return pending(source);
+    }
+
+    static gboolean check(GSource* source) { return pending(source); }
+
+    // Runs what was posted before this turn, oldest first; work posted while
+    // it runs waits for the next turn so timers and I/O are not starved.
+    static gboolean dispatch(GSource* source, GSourceFunc, gpointer) {
+        MainLoop* loop = reinterpret_cast<PostedSource*>(source)->loop;
+        std::size_t count;
+        {
+            std::lock_guard lock(loop->postedMutex_);
+            count = loop->posted_.size();
+        }
+        while (count-- > 0) {
+            std::function<void()> fn;
+            {
+                std::lock_guard lock(loop->postedMutex_);
+                if (loop->posted_.empty()) break;
+                fn = std::move(loop->posted_.front());
+                loop->posted_.pop_front();
+            }
+            fn();
+        }
+        return G_SOURCE_CONTINUE;
+    }
+
+    static GSourceFuncs funcs;
+};
+
+GSourceFuncs PostedSource::funcs = {PostedSource::prepare, PostedSource::check, PostedSource::dispatch, nullptr,
+                                    nullptr, nullptr};
+
 void Timer::cancel() {
     if (source_ != nullptr) {
         g_source_destroy(source_);
@@ -65,6 +110,13 @@ MainLoop::MainLoop(GMainContext* context, int backgroundThreads, int quickThread
     loop_ = g_main_loop_new(context_, FALSE);
     pool_ = g_thread_pool_new(runJob, nullptr, backgroundThreads, FALSE, nullptr);
     quickPool_ = g_thread_pool_new(runJob, nullptr, quickThreads, FALSE, nullptr);
+    postedSource_ = g_source_new(&PostedSource::funcs, sizeof(PostedSource));
+    reinterpret_cast<PostedSource*>(postedSource_)->loop = this;
+    g_source_set_priority(postedSource_, G_PRIORITY_DEFAULT);
+    // A task may turn the loop itself (a nested wait); posted work must still
+    // run there.
+    g_source_set_can_recurse(postedSource_, TRUE);
+    g_source_attach(postedSource_, context_);
 }
 
 MainLoop::~MainLoop() {
@@ -74,16 +126,18 @@ MainLoop::~MainLoop() {
     g_thread_pool_free(quickPool_, FALSE, TRUE);
     while (g_main_context_iteration(context_, FALSE)) {
     }
+    g_source_destroy(postedSource_);
+    g_source_unref(postedSource_);
     g_main_loop_unref(loop_);
     g_main_context_unref(context_);
 }
 
 void MainLoop::post(std::function<void()> fn) {
-    GSource* source = g_idle_source_new();
-    g_source_set_priority(source, G_PRIORITY_DEFAULT);
-    g_source_set_callback(source, runOnce, handedOver(new Task{std::move(fn)}), destroyTask);
-    g_source_attach(source, context_);
-    g_source_unref(source);
+    {
+        std::lock_guard lock(postedMutex_);
+        posted_.push_back(std::move(fn));
+    }
+    g_main_context_wakeup(context_);
 }
 
 void MainLoop::submit(Lane lane, std::function<void()> job) {

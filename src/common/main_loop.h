@@ -19,9 +19,11 @@
 #include <glib.h>
 
 #include <chrono>
+#include <deque>
 #include <exception>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <utility>
 
@@ -129,7 +131,9 @@ public:
             } catch (...) {
                 outcome = std::make_shared<Outcome<T>>(Outcome<T>::failure(std::current_exception()));
             }
-            post([deliver = std::move(deliver), outcome, owner]() mutable {
+            // Moved, not copied: the loop must drop the last reference, so a
+            // failure's exception is released where it was read.
+            post([deliver = std::move(deliver), outcome = std::move(outcome), owner]() mutable {
                 if (owner.alive()) deliver(std::move(*outcome));
             });
         };
@@ -150,8 +154,15 @@ public:
 
 private:
     void submit(Lane lane, std::function<void()> job);
+    friend struct PostedSource;
 
     GMainContext* context_ = nullptr;
+    // Work posted from any thread waits here, under a lock every tool can see,
+    // for the one source that runs it on the loop: no GLib allocation crosses
+    // threads, and a post costs a lock and a wake-up.
+    std::mutex postedMutex_;
+    std::deque<std::function<void()>> posted_;
+    GSource* postedSource_ = nullptr;
     GMainLoop* loop_ = nullptr;
     GThreadPool* pool_ = nullptr;
     GThreadPool* quickPool_ = nullptr;
