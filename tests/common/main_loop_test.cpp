@@ -58,6 +58,17 @@ TEST(MainLoop, PostedWorkRunsInOrder) {
     for (int i = 0; i < 50; ++i) EXPECT_EQ(order[static_cast<std::size_t>(i)], i);
 }
 
+TEST(MainLoop, PostedWorkRunsInsideANestedWait) {
+    MainLoop loop;
+    bool inner = false;
+    bool nestedDone = false;
+    loop.post([&] {
+        loop.post([&] { inner = true; });
+        nestedDone = loop.runUntil([&] { return inner; }, 2s);
+    });
+    ASSERT_TRUE(loop.runUntil([&] { return nestedDone; }, 5s));
+}
+
 TEST(MainLoop, TimersFireAndStopWhenCancelled) {
     MainLoop loop;
     int once = 0;
