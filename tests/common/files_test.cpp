@@ -15,21 +15,15 @@ namespace {
 
 namespace fs = std::filesystem;
 
-TEST(AtomicWrite, CreatesFoldersReplacesAndLeavesNoTemporary) {
+TEST(AtomicWrite, CreatesFoldersReplacesWithTheGivenPermissionsAndLeavesNoTemporary) {
     testing::TempHome home;
     fs::path target = home.root() / "a" / "b" / "store.json";
     files::writeAtomically(target, "first");
-    files::writeAtomically(target, "second");
+    files::writeAtomically(target, "second", 0600);
     EXPECT_EQ(files::read(target), "second");
     std::size_t entries = 0;
     for ([[maybe_unused]] const auto& entry : fs::directory_iterator(target.parent_path())) ++entries;
     EXPECT_EQ(entries, 1u);
-}
-
-TEST(AtomicWrite, OwnerOnlyPermissionsFromTheStart) {
-    testing::TempHome home;
-    fs::path target = home.root() / "bridge.json";
-    files::writeAtomically(target, "{}", 0600);
     struct stat info {};
     ASSERT_EQ(::stat(target.c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0600u);

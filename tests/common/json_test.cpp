@@ -45,23 +45,14 @@ TEST(JsonWriting, SortedKeysAndNoInvalidNumbers) {
                 {"mid", std::numeric_limits<double>::infinity()}};
     EXPECT_EQ(compact(doc), R"({"alpha":null,"mid":null,"zeta":1})");
     EXPECT_EQ(pretty(Json{{"b", 1}, {"a", 2}}), "{\n  \"a\": 2,\n  \"b\": 1\n}");
-    // Every output parses back.
+    // Every output parses back, invalid UTF-8 replaced rather than thrown.
     EXPECT_TRUE(parse(compact(doc)));
+    EXPECT_TRUE(parse(compact(Json{{"name", std::string("Kick\xff")}})));
 }
 
-TEST(JsonWriting, InvalidUtf8IsReplacedNotThrown) {
-    Json doc = {{"name", std::string("Kick\xff")}};
-    auto written = compact(doc);
-    EXPECT_TRUE(parse(written));
-}
-
-TEST(JsonParsing, SyntaxErrorGivesNothing) {
+TEST(JsonParsing, SyntaxErrorsAndNestingBeyondTheLimitGiveNothing) {
     EXPECT_FALSE(parse("{"));
     EXPECT_FALSE(parse(""));
-    EXPECT_TRUE(parse("[]"));
-}
-
-TEST(JsonParsing, NestingBeyondTheLimitIsRefusedBeforeParsing) {
     auto nested = [](std::size_t depth, const std::string& inner = "") {
         return std::string(depth, '[') + inner + std::string(depth, ']');
     };

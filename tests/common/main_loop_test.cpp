@@ -69,7 +69,7 @@ TEST(MainLoop, PostedWorkRunsInsideANestedWait) {
     ASSERT_TRUE(loop.runUntil([&] { return nestedDone; }, 5s));
 }
 
-TEST(MainLoop, TimersFireAndStopWhenCancelled) {
+TEST(MainLoop, TimersFireStopWhenCancelledAndQuitEndsTheRun) {
     MainLoop loop;
     int once = 0;
     int repeated = 0;
@@ -89,13 +89,10 @@ TEST(MainLoop, TimersFireAndStopWhenCancelled) {
     }
     loop.runUntil([] { return false; }, 40ms);
     EXPECT_EQ(never, 0);
-}
 
-TEST(MainLoop, RunReturnsAfterQuit) {
-    MainLoop loop;
+    // run() returns once a timer quits the loop; a hang here is the failure.
     Timer stop = loop.after(10ms, [&] { loop.quit(); });
     loop.run();
-    SUCCEED();
 }
 
 }  // namespace

@@ -29,15 +29,14 @@ TEST(Regex, OffsetsAreUtf8Bytes) {
     EXPECT_EQ(match->end, 8u);
 }
 
-TEST(Regex, Options) {
+TEST(Regex, OptionsAndInvalidPatterns) {
     EXPECT_FALSE(contains("basse", "BASSE"));
     EXPECT_TRUE(contains("basse", "BASSE", caseInsensitive));
     EXPECT_FALSE(contains("a.b", "a\nb"));
     EXPECT_TRUE(contains("a.b", "a\nb", dotAll));
     EXPECT_EQ(allMatches(R"(\d+)", "1 22 333").size(), 3u);
+    EXPECT_THROW(firstMatch("(unclosed", "x"), std::invalid_argument);
 }
-
-TEST(Regex, InvalidPatternThrows) { EXPECT_THROW(firstMatch("(unclosed", "x"), std::invalid_argument); }
 
 TEST(Regex, CacheCompilesOncePerPatternAcrossThreads) {
     const std::string pattern = R"(\bpiste\s+(\d{1,3})\b)";
