@@ -116,19 +116,6 @@ TEST(BridgeClient, SendsTheHeadersAndBodiesOfTheProtocol) {
     EXPECT_FALSE(tempo.contains("confirm"));
 }
 
-TEST(BridgeClient, RefusalsCarryTheBridgeMessage) {
-    Fixture fixture([](const RecordedRequest& request) {
-        if (request.path == "/v1/undo") {
-            return Reply{409, R"({"ok":false,"error":{"code":"STALE_REVISION","message":"Traceback (most recent call last): ..."}})"};
-        }
-        return Reply{409, R"({"ok":false,"error":{"code":"STALE_REVISION","message":"The set changed (revision 5, expected 4)."}})"};
-    });
-    EXPECT_EQ(failureText([&] { fixture.client->request("/v1/tracks/rename", "POST", nlohmann::json::object()); }),
-              "The set changed (revision 5, expected 4).");
-    EXPECT_EQ(failureText([&] { fixture.client->request("/v1/undo", "POST", nlohmann::json::object()); }),
-              "Ableton a interrompu cette action. Rien n’a été appliqué dans ton projet.");
-}
-
 TEST(BridgeClient, CompatibilityGate) {
     struct Row {
         const char* label;
@@ -205,6 +192,8 @@ TEST(Readable, EveryRowOfTheTable) {
         {"note converter", BridgeFailure::remote("Boost.Python: No registered converter for NPythonClip"),
          "Ableton a refusé le format des notes MIDI. Le plan n’a pas été appliqué."},
         {"remote script error", BridgeFailure::remote("RemoteScriptError: boom"),
+         "Ableton a interrompu cette action. Rien n’a été appliqué dans ton projet."},
+        {"Python traceback", BridgeFailure::remote("Traceback (most recent call last): ..."),
          "Ableton a interrompu cette action. Rien n’a été appliqué dans ton projet."},
         {"other message unchanged", BridgeFailure::remote("Track Index 9 Is Out Of Range"),
          "Track Index 9 Is Out Of Range"},

@@ -7,43 +7,20 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <filesystem>
-#include <thread>
 
 namespace vantorel {
 namespace {
 
 namespace fs = std::filesystem;
 using Json = nlohmann::json;
-
-fs::path python() {
-    if (fs::exists("/usr/bin/python3")) return "/usr/bin/python3";
-    return process::findInPath("python3").value_or("python3");
-}
-
-int freePort() {
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    socklen_t length = sizeof address;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    ::close(fd);
-    return ntohs(address.sin_port);
-}
-
 using testing::runCli;
 
 class InstalledBridge : public testing::CliTest {};
 
 TEST_F(InstalledBridge, SimulatorFromTheInstalledCopyAnswersTheAppClient) {
-
     auto status = runCli({"bridge-status"});
     ASSERT_EQ(status.code, 0);
     EXPECT_EQ(status.output["readyForAbletonSetup"], false);
@@ -55,31 +32,25 @@ TEST_F(InstalledBridge, SimulatorFromTheInstalledCopyAnswersTheAppClient) {
     const fs::path remoteScripts = home.root() / "Music/Ableton/User Library/Remote Scripts";
     EXPECT_EQ(installed.output["destinationPath"], (remoteScripts / "VantorelBridge").string());
 
-    // The installer fixes port 32123; another suite may hold it, so the test
-    // moves both sides to a free port and keeps the installed token.
-    const int port = freePort();
-    const fs::path clientConfig = home.appData() / "bridge.json";
-    Json bridgeJson = Json::parse(testing::readText(clientConfig));
-    bridgeJson["bridgeUrl"] = "http://127.0.0.1:" + std::to_string(port);
-    testing::writeText(clientConfig, bridgeJson.dump());
-
-    const fs::path log = home.root() / "simulator.log";
+    // Loaded as Live loads it, from Remote Scripts with the configuration it
+    // finds there; only the port is free instead of the installer's 32123,
+    // which another suite may hold.
     auto options = process::SpawnOptions::command(
-        {python().string(), "-m", "VantorelBridge", "--set",
-         std::string(VANTOREL_SOURCE_DIR) + "/resources/VantorelBridge/sets/club-loop.json", "--port",
-         std::to_string(port)});
+        {"/usr/bin/python3", "-m", "VantorelBridge", "--port", "0", "--set",
+         std::string(VANTOREL_SOURCE_DIR) + "/resources/VantorelBridge/sets/club-loop.json"});
     options.workingDirectory = remoteScripts;
-    options.output = process::Stream::file(log);
     options.error = process::Stream::file(home.root() / "simulator.err");
     auto simulator = process::Child::spawn(options);
+    // "VantorelBridge VERSION listening on http://HOST:PORT"; end of file if it stops.
+    std::string line;
+    for (char c = 0; ::read(simulator.outputFd(), &c, 1) == 1 && c != '\n';) line += c;
+    const auto url = line.find("listening on http://127.0.0.1:");
+    ASSERT_NE(url, std::string::npos) << line << testing::readText(home.root() / "simulator.err");
 
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (testing::readText(log).find("listening") == std::string::npos) {
-        ASSERT_TRUE(simulator.running()) << testing::readText(home.root() / "simulator.err");
-        ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "the simulator did not start";
-        simulator.tryWait();
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
+    const fs::path clientConfig = home.appData() / "bridge.json";
+    Json bridgeJson = Json::parse(testing::readText(clientConfig));
+    bridgeJson["bridgeUrl"] = line.substr(url + std::string("listening on ").size());
+    testing::writeText(clientConfig, bridgeJson.dump());
 
     auto health = runCli({"bridge", "GET", "/v1/health"});
     ASSERT_EQ(health.code, 0) << health.output.dump();
@@ -97,10 +68,7 @@ TEST_F(InstalledBridge, SimulatorFromTheInstalledCopyAnswersTheAppClient) {
     // A client holding another token is refused by the installed bridge.
     bridgeJson["authToken"] = std::string(43, 'x');
     testing::writeText(clientConfig, bridgeJson.dump());
-    auto refused = runCli({"bridge", "GET", "/v1/health"});
-    EXPECT_EQ(refused.code, 1);
-
-    simulator.terminate();
+    EXPECT_EQ(runCli({"bridge", "GET", "/v1/health"}).code, 1);
 }
 
 }  // namespace
