@@ -80,36 +80,37 @@ TEST(SafePlanActionJson, FullStepRoundTrips) {
     EXPECT_EQ(encoded.get<SafePlanAction>(), action);
 }
 
+// The valid tempo step with one key changed, or removed when `value` is null.
+Json actionWith(const char* key, Json value) {
+    Json action = actionJson();
+    if (value.is_null()) action.erase(key);
+    else action[key] = std::move(value);
+    return action;
+}
+
 TEST(SafeActionPlanJson, DecodingIsStrict) {
     struct Row {
         const char* label;
         Json plan;
         const char* path;
     };
-    Json unknownCommand = actionJson();
-    unknownCommand["command"] = "tracks.delete";
-    Json missingTitle = actionJson();
-    missingTitle.erase("title");
-    Json textTempo = actionJson();
-    textTempo["tempo"] = "128";
-    Json fractionalIndex = actionJson();
-    fractionalIndex["trackIndex"] = 1.5;
-    Json numericFlag = actionJson();
-    numericFlag["reversible"] = 0;
-    Json noteWithoutMute = actionJson();
-    noteWithoutMute["notes"] = Json::parse(R"([{"pitch":36,"startTime":0,"duration":1,"velocity":90,"probability":1}])");
-    Json badRole = actionJson();
-    badRole["arrangementSections"] = Json::parse(R"([{"name":"Intro","bars":8,"phaseRoles":[["kick",3]]}])");
     Json nullRevision = planJson(Json::array({actionJson()}));
     nullRevision["expectedRevision"] = nullptr;
     const Row rows[] = {
-        {"unknown command fails the whole plan", planJson({actionJson(), unknownCommand}), "plan.actions[1].command"},
-        {"missing required key", planJson({missingTitle}), "plan.actions[0].title"},
-        {"number written as text", planJson({textTempo}), "plan.actions[0].tempo"},
-        {"fractional integer", planJson({fractionalIndex}), "plan.actions[0].trackIndex"},
-        {"number for a boolean", planJson({numericFlag}), "plan.actions[0].reversible"},
-        {"note without mute", planJson({noteWithoutMute}), "plan.actions[0].notes[0].mute"},
-        {"role that is not text", planJson({badRole}), "plan.actions[0].arrangementSections[0].phaseRoles[0][1]"},
+        {"unknown command fails the whole plan", planJson({actionJson(), actionWith("command", "tracks.delete")}),
+         "plan.actions[1].command"},
+        {"missing required key", planJson({actionWith("title", nullptr)}), "plan.actions[0].title"},
+        {"number written as text", planJson({actionWith("tempo", "128")}), "plan.actions[0].tempo"},
+        {"fractional integer", planJson({actionWith("trackIndex", 1.5)}), "plan.actions[0].trackIndex"},
+        {"number for a boolean", planJson({actionWith("reversible", 0)}), "plan.actions[0].reversible"},
+        {"note without mute",
+         planJson({actionWith("notes", Json::parse(R"([{"pitch":36,"startTime":0,"duration":1,"velocity":90,
+                                                       "probability":1}])"))}),
+         "plan.actions[0].notes[0].mute"},
+        {"role that is not text",
+         planJson({actionWith("arrangementSections",
+                              Json::parse(R"([{"name":"Intro","bars":8,"phaseRoles":[["kick",3]]}])"))}),
+         "plan.actions[0].arrangementSections[0].phaseRoles[0][1]"},
         {"null required value", nullRevision, "plan.expectedRevision"},
         {"actions not an array", planJson(Json::object()), "plan.actions"},
         {"plan not an object", Json::array(), "plan"},
@@ -167,6 +168,9 @@ TEST(PlanErrors, CasesCarryTheirFixedTexts) {
     EXPECT_EQ(SafePlannerError(SafePlannerErrorCase::missingMusicalKey).description(),
               "Précise une tonalité pour créer cette partie MIDI, par exemple F minor. La gamme affichée par Ableton "
               "n’est pas une détection.");
+    EXPECT_EQ(SafePlannerError(SafePlannerErrorCase::listenLengthOutOfRange).description(),
+              "L’écoute du master dure de 1 à 32 mesures : précise une durée dans cet intervalle, par exemple "
+              "« écoute le master sur 8 mesures ».");
     EXPECT_EQ(SafePlannerError::caseName(SafePlannerErrorCase::nothingToUndo), "nothingToUndo");
     EXPECT_EQ(SafePlannerError(SafePlannerErrorCase::nothingToUndo).type(), "SafePlannerError");
     EXPECT_EQ(SafePlanValidationError(SafePlanValidationErrorCase::staleRevision).description(),

@@ -114,6 +114,10 @@ TEST(Refusals, EachSaysWhatIsMissing) {
         {"crée une progression d'accords", session(), SafePlannerErrorCase::missingMusicalKey},
         {"crée un pattern de batterie", session(0, true, std::nullopt), SafePlannerErrorCase::targetTrackUnknown},
         {"crée un kick sur cette piste", session(std::nullopt, true), SafePlannerErrorCase::targetTrackUnknown},
+        {"écoute le master sur 33 mesures", session(), SafePlannerErrorCase::listenLengthOutOfRange},
+        {"écoute le master sur 0 mesure", session(), SafePlannerErrorCase::listenLengthOutOfRange},
+        {"measure the master for 100 bars", session(), SafePlannerErrorCase::listenLengthOutOfRange},
+        {"écoute le master sur 99999999999999999999 mesures", session(), SafePlannerErrorCase::listenLengthOutOfRange},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.prompt);
@@ -255,20 +259,6 @@ TEST(MasterListen, BarsAndStartOfTheCapture) {
     song.beatsPerBar = 3;
     EXPECT_EQ(SafeActionPlanner::plan("mesure la loudness à partir de la mesure 5", song).actions[0].startTime, 12);
     EXPECT_TRUE(SafeActionPlanner::isExplicitAction("écoute le mix"));
-}
-
-TEST(MasterListen, LengthsOutsideOneTo32BarsAreRefused) {
-    for (const char* prompt : {"écoute le master sur 33 mesures", "écoute le master sur 0 mesure",
-                               "measure the master for 100 bars", "écoute le master sur 99999999999999999999 mesures"}) {
-        SCOPED_TRACE(prompt);
-        try {
-            SafeActionPlanner::plan(prompt, session());
-            ADD_FAILURE() << "planned";
-        } catch (const SafePlannerError& error) {
-            EXPECT_EQ(error.kind(), SafePlannerErrorCase::listenLengthOutOfRange);
-            EXPECT_NE(std::string(error.what()).find("1 à 32 mesures"), std::string::npos) << error.what();
-        }
-    }
 }
 
 }  // namespace
