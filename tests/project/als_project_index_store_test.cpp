@@ -2,6 +2,7 @@
 
 #include "common/iso8601.h"
 #include "project/lifecycle_store.h"
+#include "support/expect_error.h"
 #include "support/temp_home.h"
 
 #include <signal.h>
@@ -61,14 +62,9 @@ TEST(ALSProjectIndexStore, ReportsFailuresInFrench) {
     testing::TempHome home;
     testing::writeText(home.root() / "blocked", "a file where the folder should be");
     ALSProjectIndexStore store(home.root() / "blocked");
-    try {
-        store.save(indexOf(1));
-        ADD_FAILURE() << "saved into a file";
-    } catch (const ALSProjectIndexStoreError& error) {
-        EXPECT_EQ(error.kind(), ALSProjectIndexStoreErrorCase::saveFailed);
-        EXPECT_EQ(error.description(), "L’index local des projets n’a pas pu être enregistré. Vérifie l’espace disque "
-                                       "et les droits du dossier Vantorel.");
-    }
+    EXPECT_ERROR(store.save(indexOf(1)), ALSProjectIndexStoreError, ALSProjectIndexStoreErrorCase::saveFailed,
+                 "L’index local des projets n’a pas pu être enregistré. Vérifie l’espace disque et les droits du "
+                 "dossier Vantorel.");
     std::filesystem::create_directories(home.root() / "full" / "project-index.json" / "inside");
     EXPECT_THROW(ALSProjectIndexStore(home.root() / "full").clear(), ALSProjectIndexStoreError);
 }
