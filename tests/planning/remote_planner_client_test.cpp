@@ -214,8 +214,8 @@ TEST(RemotePlannerClient, NothingLeavesWithoutAWhitelistedSessionOrReachesAClose
         url = server.url() + "/api/plan";
     }
     // The port was just free and is now closed.
-    EXPECT_EQ(failureOf([&] { RemotePlannerClient(RemotePlannerConfiguration{url, {}, {}}).plan("tempo 128", session()); }),
-              Case::remoteUnavailable);
+    RemotePlannerClient client({url, {}, {}});
+    EXPECT_EQ(failureOf([&] { client.plan("tempo 128", session()); }), Case::remoteUnavailable);
 }
 
 }  // namespace

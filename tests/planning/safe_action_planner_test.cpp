@@ -85,17 +85,13 @@ TEST(Routing, EachRequestReachesItsPlan) {
         EXPECT_EQ(commands(plan), row.commands);
         EXPECT_EQ(plan.expectedRevision, 41);
         EXPECT_EQ(plan.source, "local-safety-planner");
-    }
-}
-
-TEST(Routing, IdsAreFreshUpperCaseUuids) {
-    SafeActionPlan plan = SafeActionPlanner::plan("analyse ma session, corrige le blocage et crée les repères", session());
-    std::set<std::string> ids = {plan.planId};
-    for (const auto& action : plan.actions) ids.insert(action.id);
-    EXPECT_EQ(ids.size(), 4u);
-    for (const auto& id : ids) {
-        EXPECT_EQ(id.size(), 36u);
-        EXPECT_EQ(id.find_first_not_of("0123456789ABCDEF-"), std::string::npos) << id;
+        // The plan and each step have fresh upper-case UUIDs.
+        std::set<std::string> ids = {plan.planId};
+        for (const auto& action : plan.actions) ids.insert(action.id);
+        EXPECT_EQ(ids.size(), plan.actions.size() + 1);
+        for (const auto& id : ids) {
+            EXPECT_TRUE(id.size() == 36 && id.find_first_not_of("0123456789ABCDEF-") == std::string::npos) << id;
+        }
     }
 }
 

@@ -141,8 +141,8 @@ TEST(ALSProjectIndexJson, RoundTripsAndRejectsMissingKeys) {
         SCOPED_TRACE(key);
         nlohmann::json broken = json;
         broken["projects"][1].erase(key);
-        EXPECT_ERROR((void)ALSProjectIndex::fromJson(broken), ALSProjectScannerError, ALSProjectScannerErrorCase::invalidXML,
-                     "Le schéma Ableton n’a pas pu être reconnu.");
+        EXPECT_ERROR((void)ALSProjectIndex::fromJson(broken), ALSProjectScannerError,
+                     ALSProjectScannerErrorCase::invalidXML, "Le schéma Ableton n’a pas pu être reconnu.");
     }
     nlohmann::json mistyped = json;
     mistyped["projects"][0]["tracks"][0]["automated"] = "yes";
