@@ -40,18 +40,6 @@ std::vector<std::pair<int, std::string>> events(const PersistedLifecycle& record
     return out;
 }
 
-TEST(VantorelLifecycleStore, ANewProjectIsSavedEvenWithNothingReached) {
-    testing::TempHome home;
-    VantorelLifecycleStore store;
-    EXPECT_EQ(store.file(), home.appData() / "project-lifecycle.json");
-    store.update("Empty Set", json::object());
-    json file = json::parse(testing::readText(store.file()));
-    ASSERT_TRUE(file["projects"].contains("empty set"));
-    EXPECT_EQ(file["projects"]["empty set"]["reached"], json::array());
-    EXPECT_EQ(file["projects"]["empty set"]["events"], json::array());
-    EXPECT_TRUE(file["projects"]["empty set"]["updatedAt"].is_string());
-}
-
 TEST(VantorelLifecycleStore, ReachedStagesShareOneTimestampAndShowAtOnce) {
     testing::TempHome home;
     VantorelLifecycleStore store(home.root() / "state");
@@ -117,7 +105,7 @@ TEST(VantorelLifecycleStore, UnchangedResultsAreNotWrittenAgain) {
     EXPECT_EQ(testing::readText(store.file()), marked);
 }
 
-TEST(VantorelLifecycleStore, AnUndecodableFileStartsEmptyAndIsReplaced) {
+TEST(VantorelLifecycleStore, AnUndecodableFileStartsEmptyAndTheNextProjectReplacesItEvenWithNothingReached) {
     testing::TempHome home;
     VantorelLifecycleStore first;
     first.update("A", ideaOnly());
@@ -128,10 +116,14 @@ TEST(VantorelLifecycleStore, AnUndecodableFileStartsEmptyAndIsReplaced) {
 
     VantorelLifecycleStore reloaded;
     EXPECT_TRUE(reloaded.contents().projects.empty()) << "one broken record drops the whole file";
+    // A project is saved even with nothing reached.
     reloaded.update("C", json::object());
+    EXPECT_EQ(reloaded.file(), home.appData() / "project-lifecycle.json");
     json replaced = json::parse(testing::readText(reloaded.file()));
     EXPECT_EQ(replaced["projects"].size(), 1u);
-    EXPECT_TRUE(replaced["projects"].contains("c"));
+    EXPECT_EQ(replaced["projects"]["c"]["reached"], json::array());
+    EXPECT_EQ(replaced["projects"]["c"]["events"], json::array());
+    EXPECT_TRUE(replaced["projects"]["c"]["updatedAt"].is_string());
 
     testing::writeText(first.file(), "{not json");
     EXPECT_TRUE(VantorelLifecycleStore().contents().projects.empty());
