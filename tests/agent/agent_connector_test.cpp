@@ -3,6 +3,7 @@
 #include "agent/agent_preferences.h"
 #include "agent_test_support.h"
 #include "common/paths.h"
+#include "support/expect_error.h"
 
 #include <gtest/gtest.h>
 
@@ -27,17 +28,6 @@ protected:
         writeExecutable(app / "vantorel-mcp", "#!/bin/sh\n");
     }
     AgentConnector connector() const { return AgentConnector({bin}, app / "vantorel"); }
-
-    template <typename F>
-    AgentConnectorError failure(F&& call) {
-        try {
-            call();
-        } catch (const AgentConnectorError& error) {
-            return error;
-        }
-        ADD_FAILURE() << "no AgentConnectorError";
-        return AgentConnectorError(AgentConnectorErrorCase::helperMissing);
-    }
 };
 
 TEST(AgentConnectorSearch, PathEntriesThenTheFixedFolders) {
@@ -96,30 +86,28 @@ TEST_F(ConnectorTest, ClaudeRegistrationAndItsOutput) {
 }
 
 TEST_F(ConnectorTest, FailuresAndTheirSentences) {
-    auto missing = failure([&] { connector().connect(VantorelAgent::claude); });
-    EXPECT_EQ(missing.kind(), AgentConnectorErrorCase::commandNotFound);
-    EXPECT_EQ(missing.description(), "Claude Code n’est pas installé sur cet ordinateur. Installe-le puis réessaie.");
-    EXPECT_EQ(failure([&] { connector().connect(VantorelAgent::codex); }).description(),
-              "Codex n’est pas installé sur cet ordinateur. Installe-le puis réessaie.");
+    using Case = AgentConnectorErrorCase;
+    EXPECT_ERROR(connector().connect(VantorelAgent::claude), AgentConnectorError, Case::commandNotFound,
+                 "Claude Code n’est pas installé sur cet ordinateur. Installe-le puis réessaie.");
+    EXPECT_ERROR(connector().connect(VantorelAgent::codex), AgentConnectorError, Case::commandNotFound,
+                 "Codex n’est pas installé sur cet ordinateur. Installe-le puis réessaie.");
 
     writeFakeAgent(bin, "claude", "if [ \"$2\" = add ]; then exit 1; fi");
-    auto silent = failure([&] { connector().connect(VantorelAgent::claude); });
-    EXPECT_EQ(silent.kind(), AgentConnectorErrorCase::commandFailed);
-    EXPECT_EQ(silent.description(), "La configuration de claude a échoué.");
-
+    EXPECT_ERROR(connector().connect(VantorelAgent::claude), AgentConnectorError, Case::commandFailed,
+                 "La configuration de claude a échoué.");
     writeFakeAgent(bin, "claude", "if [ \"$2\" = add ]; then echo '  Invalid scope  ' >&2; exit 3; fi");
-    EXPECT_EQ(failure([&] { connector().connect(VantorelAgent::claude); }).description(), "Invalid scope");
+    EXPECT_ERROR(connector().connect(VantorelAgent::claude), AgentConnectorError, Case::commandFailed, "Invalid scope");
     EXPECT_EQ(preferredAgent(), std::nullopt);  // a failed connection keeps the old choice
 
+    const std::string helperMissing = "Le serveur MCP Vantorel est absent de l’app. Réinstalle Vantorel.";
+    EXPECT_ERROR(AgentConnector({bin}, std::nullopt).connect(VantorelAgent::claude), AgentConnectorError,
+                 Case::helperMissing, helperMissing);
     fs::remove(app / "vantorel-mcp");
-    auto helper = failure([&] { connector().connect(VantorelAgent::claude); });
-    EXPECT_EQ(helper.kind(), AgentConnectorErrorCase::helperMissing);
-    EXPECT_EQ(helper.description(), "Le serveur MCP Vantorel est absent de l’app. Réinstalle Vantorel.");
-    EXPECT_EQ(failure([&] { AgentConnector({bin}, std::nullopt).connect(VantorelAgent::claude); }).kind(),
-              AgentConnectorErrorCase::helperMissing);
+    EXPECT_ERROR(connector().connect(VantorelAgent::claude), AgentConnectorError, Case::helperMissing, helperMissing);
 
     writeExecutable(bin / "codex", "#!/nonexistent/interpreter\n");
-    EXPECT_EQ(failure([&] { AgentConnector::run(bin / "codex", {"mcp"}); }).description(), "Impossible de lancer codex.");
+    EXPECT_ERROR(AgentConnector::run(bin / "codex", {"mcp"}), AgentConnectorError, Case::commandFailed,
+                 "Impossible de lancer codex.");
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include "common/json.h"
 #include "common/paths.h"
 #include "common/regex.h"
+#include "support/expect_error.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -88,8 +89,8 @@ protected:
 
     fs::path helper = home.root() / "app" / "vantorel-mcp";
 
+    void SetUp() override { fs::create_directories(bin); }
     AgentRunner runner(std::chrono::milliseconds limit = 20s) {
-        fs::create_directories(bin);
         if (!fs::exists(helper)) testing::writeExecutable(helper, "#!/bin/sh\n");
         return AgentRunner(AgentConnector({bin}, app), limit);
     }
@@ -100,20 +101,9 @@ protected:
         }
         return found;
     }
-    template <typename F>
-    EmbeddedAgentError failure(F&& call) {
-        try {
-            call();
-        } catch (const EmbeddedAgentError& error) {
-            return error;
-        }
-        ADD_FAILURE() << "no EmbeddedAgentError";
-        return EmbeddedAgentError(EmbeddedAgentErrorCase::failed, "none");
-    }
 };
 
 TEST_F(RunnerTest, CodexNewConversationReadsTheAnswerFileAndThreadId) {
-    fs::create_directories(bin);
     writeFakeAgent(bin, "codex",
                    std::string(testing::kWriteCodexAnswer) +
                        "printf '  La réponse de Codex.\\n\\n' > \"$out\"\n"
@@ -137,7 +127,6 @@ TEST_F(RunnerTest, CodexNewConversationReadsTheAnswerFileAndThreadId) {
 }
 
 TEST_F(RunnerTest, CodexResumedConversationFallsBackToStandardOutput) {
-    fs::create_directories(bin);
     writeFakeAgent(bin, "codex", "echo '{\"type\":\"item.completed\"}'\necho 'Réponse sur stdout'\n");
     auto result = runner().run(VantorelAgent::codex, "Q", "high", std::string("th-old"));
     EXPECT_EQ(result.answer, "{\"type\":\"item.completed\"}\nRéponse sur stdout");
@@ -148,8 +137,7 @@ TEST_F(RunnerTest, CodexResumedConversationFallsBackToStandardOutput) {
     EXPECT_EQ(arguments[arguments.size() - 2], "th-old");
 }
 
-TEST_F(RunnerTest, ClaudeNewSessionWritesItsConfigurationAndReturnsTheSession) {
-    fs::create_directories(bin);
+TEST_F(RunnerTest, ClaudeNewSessionWritesItsConfigurationThenResumesIt) {
     writeFakeAgent(bin, "claude",
                    "prev=''; for a in \"$@\"; do if [ \"$prev\" = '--mcp-config' ]; then cp \"$a\" '" +
                        (bin / "config.json").string() +
@@ -184,21 +172,15 @@ TEST_F(RunnerTest, ClaudeNewSessionWritesItsConfigurationAndReturnsTheSession) {
               "{\"mcpServers\":{\"vantorel\":{\"args\":[],\"command\":\"" +
                   (home.root() / "app" / "vantorel-mcp").string() + "\"}}}");
     EXPECT_THAT(temporaryFiles(), ::testing::IsEmpty());
-}
 
-TEST_F(RunnerTest, ClaudeResumesTheGivenSession) {
-    fs::create_directories(bin);
-    writeFakeAgent(bin, "claude", "echo ok");
-    auto result = runner().run(VantorelAgent::claude, "Q", "high", std::string("sess-7"));
-    EXPECT_EQ(result.sessionId, "sess-7");
-    auto arguments = recordedArguments(bin, "claude");
+    EXPECT_EQ(runner().run(VantorelAgent::claude, "Q", "high", std::string("sess-7")).sessionId, "sess-7");
+    arguments = recordedArguments(bin, "claude");
     ASSERT_GE(arguments.size(), 2u);
     EXPECT_EQ(arguments[arguments.size() - 2], "--resume");
     EXPECT_EQ(arguments.back(), "sess-7");
 }
 
 TEST_F(RunnerTest, AnswerIsCutToTwelveThousandCharacters) {
-    fs::create_directories(bin);
     writeFakeAgent(bin, "codex", std::string(testing::kWriteCodexAnswer) +
                                      "i=0; while [ $i -lt 2000 ]; do printf 'éééééééééé'; i=$((i+1)); done > \"$out\"\n");
     auto result = runner().run(VantorelAgent::codex, "Q", "high", std::nullopt);
@@ -206,21 +188,18 @@ TEST_F(RunnerTest, AnswerIsCutToTwelveThousandCharacters) {
 }
 
 TEST_F(RunnerTest, FailuresCarryTheirSentences) {
-    fs::create_directories(bin);
-    auto noAgent = failure([&] { runner().run(VantorelAgent::claude, "Q", "high", std::nullopt); });
-    EXPECT_EQ(noAgent.kind(), EmbeddedAgentErrorCase::unavailable);
-    EXPECT_EQ(noAgent.description(), "Connecte Codex ou Claude Code dans Configuration pour activer les réponses IA.");
+    EXPECT_ERROR(runner().run(VantorelAgent::claude, "Q", "high", std::nullopt), EmbeddedAgentError,
+                 EmbeddedAgentErrorCase::unavailable,
+                 "Connecte Codex ou Claude Code dans Configuration pour activer les réponses IA.");
 
     writeFakeAgent(bin, "codex", "printf '  \\n'");
-    auto empty = failure([&] { runner().run(VantorelAgent::codex, "Q", "high", std::nullopt); });
-    EXPECT_EQ(empty.kind(), EmbeddedAgentErrorCase::emptyResponse);
-    EXPECT_EQ(empty.description(), "L’agent IA n’a renvoyé aucune réponse.");
+    EXPECT_ERROR(runner().run(VantorelAgent::codex, "Q", "high", std::nullopt), EmbeddedAgentError,
+                 EmbeddedAgentErrorCase::emptyResponse, "L’agent IA n’a renvoyé aucune réponse.");
 
     // Found but not startable: a script whose interpreter does not exist.
     testing::writeExecutable(bin / "codex", "#!/nonexistent/interpreter\n");
-    auto launch = failure([&] { runner().run(VantorelAgent::codex, "Q", "high", std::nullopt); });
-    EXPECT_EQ(launch.kind(), EmbeddedAgentErrorCase::launchFailed);
-    EXPECT_EQ(launch.description(), "L’agent IA installé n’a pas pu démarrer.");
+    EXPECT_ERROR(runner().run(VantorelAgent::codex, "Q", "high", std::nullopt), EmbeddedAgentError,
+                 EmbeddedAgentErrorCase::launchFailed, "L’agent IA installé n’a pas pu démarrer.");
     EXPECT_THAT(temporaryFiles(), ::testing::IsEmpty());
 }
 
@@ -286,30 +265,26 @@ TEST_F(RunnerTest, EachFailureOutputGivesOneSentence) {
          "L’agent IA a refusé la requête sans fournir de diagnostic."},
         {"a long line is cut", VantorelAgent::codex, "", longLine, longLine.substr(0, 900)},
     };
-    fs::create_directories(bin);
     for (const Row& row : rows) {
         SCOPED_TRACE(row.label);
         testing::writeReplayingAgent(bin, std::string(executableName(row.agent)), row.output, row.error, 1);
-        auto error = failure([&] { runner().run(row.agent, "Q", "high", std::nullopt); });
-        EXPECT_EQ(error.kind(), EmbeddedAgentErrorCase::failed);
-        EXPECT_EQ(error.description(), row.expected);
+        EXPECT_ERROR(runner().run(row.agent, "Q", "high", std::nullopt), EmbeddedAgentError,
+                     EmbeddedAgentErrorCase::failed, row.expected);
     }
 }
 
 // Claude Code has no equivalent of Codex's required=true: started without
 // its tool server it answers from nothing but the prompt.
 TEST_F(RunnerTest, ClaudeIsNotStartedWithoutItsToolServer) {
-    fs::create_directories(bin);
     writeFakeAgent(bin, "claude", "echo 'Une réponse sans les données de la session.'");
     auto without = runner();
     fs::remove(helper);
-    auto error = failure([&] { without.run(VantorelAgent::claude, "Q", "high", std::nullopt); });
-    EXPECT_EQ(error.kind(), EmbeddedAgentErrorCase::failed);
-    EXPECT_EQ(error.description(), "Le serveur MCP Vantorel est absent de l’app. Réinstalle Vantorel.");
-    EXPECT_FALSE(fs::exists(bin / "claude.args"));
+    const std::string missing = "Le serveur MCP Vantorel est absent de l’app. Réinstalle Vantorel.";
+    EXPECT_ERROR(without.run(VantorelAgent::claude, "Q", "high", std::nullopt), EmbeddedAgentError,
+                 EmbeddedAgentErrorCase::failed, missing);
     testing::writeText(helper, "#!/bin/sh\n");  // present but not executable
-    EXPECT_EQ(failure([&] { without.run(VantorelAgent::claude, "Q", "high", std::nullopt); }).description(),
-              "Le serveur MCP Vantorel est absent de l’app. Réinstalle Vantorel.");
+    EXPECT_ERROR(without.run(VantorelAgent::claude, "Q", "high", std::nullopt), EmbeddedAgentError,
+                 EmbeddedAgentErrorCase::failed, missing);
     EXPECT_FALSE(fs::exists(bin / "claude.args"));
     EXPECT_THAT(temporaryFiles(), ::testing::IsEmpty());
 }
@@ -324,16 +299,14 @@ bool processGone(pid_t pid) {
 }
 
 TEST_F(RunnerTest, AnAgentPastTheLimitIsTerminated) {
-    fs::create_directories(bin);
     // Writes its pid, then outlives the limit without reading its input.
     testing::writeExecutable(bin / "codex", "#!/bin/sh\necho $$ > '" + (bin / "pid").string() +
                                                 "'\nsleep 30 &\necho $! > '" + (bin / "child").string() +
                                                 "'\nwait\n");
     std::string bigPrompt(1 << 20, 'x');  // more than a pipe holds
-    auto timedOut = failure([&] { runner(600ms).run(VantorelAgent::codex, bigPrompt, "high", std::nullopt); });
-    EXPECT_EQ(timedOut.kind(), EmbeddedAgentErrorCase::timedOut);
-    EXPECT_EQ(timedOut.description(),
-              "L’agent IA a mis trop de temps à répondre. Réessaie avec une question plus ciblée.");
+    EXPECT_ERROR(runner(600ms).run(VantorelAgent::codex, bigPrompt, "high", std::nullopt), EmbeddedAgentError,
+                 EmbeddedAgentErrorCase::timedOut,
+                 "L’agent IA a mis trop de temps à répondre. Réessaie avec une question plus ciblée.");
     for (const char* name : {"pid", "child"}) {
         SCOPED_TRACE(name);
         pid_t pid = std::stoi(testing::readText(bin / name));
@@ -343,7 +316,6 @@ TEST_F(RunnerTest, AnAgentPastTheLimitIsTerminated) {
 }
 
 TEST_F(RunnerTest, SelectedAgentPrefersTheRememberedInstalledOne) {
-    fs::create_directories(bin);
     EXPECT_EQ(runner().selectedAgent(), std::nullopt);
     testing::writeExecutable(bin / "claude", "#!/bin/sh\n");
     EXPECT_EQ(runner().selectedAgent(), VantorelAgent::claude);
