@@ -68,9 +68,10 @@ TEST_F(AnalysisCommands, KeyOfAFileOrOfAChroma) {
 
     auto shortChroma = runCli({"key", "--chroma", "1, 0, 0, 0, 1, 0, 0, 1, 0, 0, 0"});
     EXPECT_EQ(shortChroma.code, 1);
-    EXPECT_EQ(shortChroma.output["error"]["type"], "KeyAnalysisError");
-    EXPECT_EQ(shortChroma.output["error"]["message"],
-              "Le clip ne contient pas assez de signal tonal pour déterminer une key.");
+    EXPECT_EQ(shortChroma.output, (Json{{"error",
+                                         {{"type", "KeyAnalysisError"},
+                                          {"case", "insufficientSignal"},
+                                          {"message", "Le clip ne contient pas assez de signal tonal pour déterminer une key."}}}}));
 
     EXPECT_EQ(runCli({"key", "--chroma", "1,0,x,0,1,0,0,1,0,0,0,0"}).code, 2);
     EXPECT_EQ(runCli({"key", "--chroma", "1,0,,0,1,0,0,1,0,0,0,0"}).code, 2);

@@ -2,14 +2,14 @@
 // from synthesised tonal audio.
 #include "analysis/audio_fixture.h"
 #include "analysis/musical_key_analyzer.h"
+#include "support/expect_error.h"
 #include "support/temp_home.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <optional>
-
-#include <algorithm>
 #include <random>
 #include <vector>
 
@@ -32,19 +32,11 @@ KeyAnalysisErrorCase detectFailure(const std::vector<double>& chroma) {
     return KeyAnalysisErrorCase::unreadableAudio;
 }
 
-TEST(KeyFromChroma, TriadOfCIsCMajorWithEMinorRunnerUp) {
+TEST(KeyFromChroma, TriadOfCIsCMajor) {
     KeyDetection detection = detect(kCMajorTriad, 0, 0);
     EXPECT_EQ(detection.key, "C major");
     EXPECT_NEAR(detection.confidence, 0.764, 0.002);
     EXPECT_EQ(detection.analyzedSeconds, 0);
-
-    // The confidence is drawn from the margin over the runner-up, which must
-    // be E minor (the triad is also E minor's upper third).
-    double best = MusicalKeyAnalyzer::correlation(std::span<const double, 12>(kCMajorTriad.data(), 12),
-                                                  MusicalKeyAnalyzer::majorProfile, 0);
-    double eMinor = MusicalKeyAnalyzer::correlation(std::span<const double, 12>(kCMajorTriad.data(), 12),
-                                                    MusicalKeyAnalyzer::minorProfile, 4);
-    EXPECT_NEAR(detection.confidence, 0.43 + 2.2 * (best - eMinor) + 0.45 * (best - 0.45), 1e-12);
     EXPECT_EQ(detect(kCMajorTriad, 0, 12.5).analyzedSeconds, 12.5);
 }
 
@@ -84,15 +76,8 @@ TEST(KeyFromChroma, NoKeyInAFlatEmptyOrMisshapenChroma) {
     std::vector<double> barely(12, 1.0);
     barely[0] += 0.000002;
     EXPECT_NO_THROW(detect(barely, 0, 0));
-
-    try {
-        detect(std::vector<double>(12, 1.0), 0, 0);
-        FAIL();
-    } catch (const KeyAnalysisError& error) {
-        EXPECT_EQ(error.type(), "KeyAnalysisError");
-        EXPECT_EQ(static_cast<const Error&>(error).caseName(), "insufficientSignal");
-        EXPECT_EQ(error.description(), "Le clip ne contient pas assez de signal tonal pour déterminer une key.");
-    }
+    EXPECT_ERROR(detect(std::vector<double>(12, 1.0), 0, 0), KeyAnalysisError, KeyAnalysisErrorCase::insufficientSignal,
+                 "Le clip ne contient pas assez de signal tonal pour déterminer une key.");
 }
 
 TEST(KeyFromChroma, TiesGoToTheLowerRoot) {
