@@ -133,9 +133,6 @@ TEST(MCPBridgeClient, ReplyAcceptance) {
     EXPECT_EQ(outcome(200, ""), invalid);
     EXPECT_EQ(outcome(200, "[]"), invalid);
     EXPECT_EQ(outcome(200, "<html>"), invalid);
-    EXPECT_EQ(outcome(409, R"({"ok":false,"error":{"message":"Revision 3 is stale."}})"),
-              "VantorelBridge error HTTP_409: Revision 3 is stale.");
-    EXPECT_EQ(outcome(200, R"({"ok":false})"), "VantorelBridge error HTTP_200: The request was rejected.");
     EXPECT_EQ(outcome(500, R"({"ok":true,"result":{}})"), "VantorelBridge error HTTP_500: The request was rejected.");
     EXPECT_EQ(outcome(400, R"({"ok":"true","error":{"code":"INVALID_ARGUMENT","message":7}})"),
               "VantorelBridge error INVALID_ARGUMENT: The request was rejected.");

@@ -8,9 +8,6 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <cmath>
-#include <cstdint>
-#include <fstream>
 
 namespace vantorel::testing {
 
@@ -92,33 +89,6 @@ RawServer::~RawServer() {
     stopping_ = true;
     thread_.join();
     ::close(listener_);
-}
-
-void writeSineWav(const std::filesystem::path& file, double seconds, double amplitude) {
-    const std::uint32_t rate = 44100;
-    const std::uint16_t channels = 2;
-    auto frames = static_cast<std::uint32_t>(seconds * rate);
-    std::uint32_t dataBytes = frames * channels * 2;
-    std::ofstream out(file, std::ios::binary);
-    auto u32 = [&](std::uint32_t v) { out.write(reinterpret_cast<const char*>(&v), 4); };
-    auto u16 = [&](std::uint16_t v) { out.write(reinterpret_cast<const char*>(&v), 2); };
-    out.write("RIFF", 4);
-    u32(36 + dataBytes);
-    out.write("WAVEfmt ", 8);
-    u32(16);
-    u16(1);
-    u16(channels);
-    u32(rate);
-    u32(rate * channels * 2);
-    u16(channels * 2);
-    u16(16);
-    out.write("data", 4);
-    u32(dataBytes);
-    for (std::uint32_t i = 0; i < frames; ++i) {
-        double value = amplitude * std::sin(2 * M_PI * 440.0 * i / rate);
-        auto sample = static_cast<std::int16_t>(std::lround(value * 32767));
-        for (int c = 0; c < channels; ++c) out.write(reinterpret_cast<const char*>(&sample), 2);
-    }
 }
 
 }  // namespace vantorel::testing

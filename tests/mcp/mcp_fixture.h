@@ -1,6 +1,6 @@
 // What the server's suites share: a private home whose bridge.json points at
 // a loopback test server that answers the health check like a current
-// bridge, plus a server that replies with raw bytes and a WAV writer.
+// bridge, plus a server that replies with raw bytes.
 #pragma once
 
 #include "common/json.h"
@@ -54,8 +54,5 @@ private:
     std::atomic<bool> stopping_{false};
     std::thread thread_;
 };
-
-// A 16-bit PCM stereo WAV of a 440 Hz sine, or of silence.
-void writeSineWav(const std::filesystem::path& file, double seconds, double amplitude = 0.5);
 
 }  // namespace vantorel::testing

@@ -1,5 +1,6 @@
 // Tools that read the key source and the master-listen jobs, against a
 // loopback bridge that hands out real audio files.
+#include "analysis/audio_fixture.h"
 #include "common/json.h"
 #include "mcp/tool_handlers.h"
 #include "mcp_fixture.h"
@@ -81,7 +82,7 @@ TEST(KeyTools, ListeningNeedsAnAudioClip) {
     EXPECT_EQ(testing::errorMessage(call("listen_selected_clip")), selectAudio);
 
     auto file = bridge.fixture.home.root() / "vocal.wav";
-    testing::writeSineWav(file, 3.0);
+    testing::writeAudio(file, {testing::sine(440, 3.0), testing::sine(440, 3.0)});
     bridge.set("/v1/key-source", 200,
                testing::envelope({{"kind", "audio"},
                                   {"filePath", file.string()},
@@ -155,7 +156,7 @@ TEST(MasterListen, RunningAndFailedJobs) {
 TEST(MasterListen, ReadyJobsAreMeasuredThenCleanedUp) {
     ScriptedBridge bridge;
     auto file = bridge.fixture.home.root() / "master.wav";
-    testing::writeSineWav(file, 2.0, 0.25);
+    testing::writeAudio(file, {testing::sine(440, 2.0, 44100, 0.25), testing::sine(440, 2.0, 44100, 0.25)});
     Json capture = {{"status", "ready"}, {"progress", 1}, {"filePath", file.string()}};
     bridge.set("/v1/master-capture/status", 200, testing::envelope(capture));
     bridge.set("/v1/master-capture/cleanup", 200, testing::envelope({{"temporaryTrackRemoved", true}}));
