@@ -98,14 +98,6 @@ TEST_F(AudioCache, HitReturnsWithoutReopeningTheFile) {
     }
 }
 
-TEST_F(AudioCache, ZeroDurationIsNotAnsweredWithTheDefaultExcerpt) {
-    const auto path = file("tone.wav");
-    testing::writeAudio(path, {testing::sine(440, 1.0)});
-    LocalAudioAnalyzer::analyze(path);
-    EXPECT_THROW(LocalAudioAnalyzer::analyze(path, 0, 0, 0.0), AudioMeasurementError);
-    EXPECT_THROW(LocalAudioAnalyzer::analyze(path, 0, 0, -1.0), AudioMeasurementError);
-}
-
 TEST_F(AudioCache, TheTwentyFifthKeyEmptiesTheCache) {
     const auto path = file("tone.wav");
     testing::writeAudio(path, {testing::sine(440, 1.0)});
