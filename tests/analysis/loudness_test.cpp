@@ -161,13 +161,23 @@ TEST(Loudness, SteadySinesReadTheirLevel) {
     }
 }
 
-// The range of these steps, and the relative gate, are checked against
-// libebur128 below.
-TEST(Loudness, CurveFollowsTheSteps) {
+TEST(Loudness, RelativeGateLeavesQuietPassagesOut) {
+    const int rate = 48000;
+    const Signal s = joined({tone(-36, 10, rate), tone(-23, 60, rate), tone(-36, 10, rate)});
+    const auto summary = measure({s, s}, rate);
+    ASSERT_TRUE(summary.integratedLufs);
+    EXPECT_NEAR(*summary.integratedLufs, -23, 0.1);
+}
+
+TEST(Loudness, LoudnessRangeOfAlternatingSteps) {
     const int rate = 48000;
     const Signal s = joined({tone(-20, 20, rate), tone(-30, 20, rate)});
     const auto summary = measure({s, s}, rate);
-    // One point a second from the first whole 3 s window.
+    ASSERT_TRUE(summary.loudnessRangeLu);
+    EXPECT_NEAR(*summary.loudnessRangeLu, 10, 1);
+
+    // The curve follows the step: one point a second from the first whole
+    // 3 s window.
     ASSERT_EQ(summary.loudnessCurve.size(), 38u);
     EXPECT_NEAR(summary.loudnessCurve.front(), -20, 0.1);
     EXPECT_NEAR(summary.loudnessCurve.back(), -30, 0.1);
