@@ -11,6 +11,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace vantorel {
 
@@ -52,11 +53,20 @@ public:
     virtual void openLoginSettings() = 0;
 
     // Desktop services for the project index.
-    // Asks the user for a folder; `chosen` gets nothing when cancelled.
+    // Asks the user for a folder (the words below); `chosen` gets nothing
+    // when cancelled.
     virtual void chooseFolder(std::function<void(std::optional<std::filesystem::path>)> chosen) = 0;
     // Opens a file with its default application; false when refused.
     virtual bool openDocument(const std::filesystem::path& file) = 0;
 };
+
+// The words of the projects folder chooser, whichever shell shows it.
+namespace folder_chooser {
+inline constexpr std::string_view title = "Choisir le dossier de projets Ableton";
+inline constexpr std::string_view message =
+    "Vantorel lira localement les métadonnées des fichiers .als. Aucun projet ni nom ne quittera cet ordinateur.";
+inline constexpr std::string_view button = "Indexer ce dossier";
+}  // namespace folder_chooser
 
 // Which programs run. Implementations report changes through the callbacks
 // given to observe(), on the loop, never for what already ran at start.

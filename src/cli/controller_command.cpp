@@ -1,8 +1,11 @@
 // vantorel-cli controller: the app controller without a window. Each line of
 // standard input is one page message; each line of standard output one event
 // exactly as the page receives it, or a platform call as
-// {"platform":NAME,…}. The line {"platform":"plan","plan":{…}} installs a
-// plan built elsewhere as the pending one, when it passes the validator.
+// {"platform":NAME,…}. Two platform lines come in on standard input:
+// {"platform":"plan","plan":{…}} installs a plan built elsewhere as the
+// pending one, when it passes the validator; {"platform":"folder","path":P}
+// answers the folder chooser that {"platform":"folder",…} asked (P null:
+// cancelled).
 //
 // vantorel-cli identity SNAPSHOT.json [INDEX.json]: which saved project a
 // session snapshot is.
@@ -53,9 +56,30 @@ public:
         return true;
     }
     void openLoginSettings() override { printPlatform("openLoginSettings"); }
+    // Like the desktop's dialog, the chooser is modal: asking again while
+    // it is open shows nothing more, and one answer closes it.
     void chooseFolder(std::function<void(std::optional<std::filesystem::path>)> chosen) override {
-        printPlatform("chooseFolder");
-        chosen(std::nullopt);
+        if (folderChosen_) return;
+        folderChosen_ = std::move(chosen);
+        printPlatform("folder", Json{{"title", folder_chooser::title},
+                                     {"message", folder_chooser::message},
+                                     {"button", folder_chooser::button}});
+    }
+    // The answer line: `path` a folder, or null for a cancel. Anything else
+    // (no chooser open, a path missing, empty or of another type) is
+    // ignored, and an open chooser stays open.
+    void answerFolder(const Json& line) {
+        const Json* path = json::member(line, "path");
+        if (!folderChosen_ || path == nullptr) return;
+        std::optional<std::filesystem::path> folder;
+        if (path->is_string() && !path->get_ref<const std::string&>().empty()) {
+            folder = std::filesystem::path(path->get<std::string>());
+        } else if (!path->is_null()) {
+            return;
+        }
+        auto chosen = std::move(folderChosen_);
+        folderChosen_ = nullptr;
+        chosen(std::move(folder));
     }
     bool openDocument(const std::filesystem::path& file) override {
         printPlatform("openDocument", Json{{"path", file.string()}});
@@ -64,22 +88,28 @@ public:
 
 private:
     LoginItemStatus login_;
+    std::function<void(std::optional<std::filesystem::path>)> folderChosen_;
 };
 
 // Standard input on a thread of its own, each line handed to the loop.
-void readInput(MainLoop& loop, AppDelegate& app, bool& ended) {
+void readInput(MainLoop& loop, AppDelegate& app, PrintedShell& shell, bool& ended) {
     char* buffer = nullptr;
     std::size_t capacity = 0;
     ssize_t length = 0;
     while ((length = ::getline(&buffer, &capacity, stdin)) >= 0) {
         std::string line(buffer, static_cast<std::size_t>(length));
         while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
-        loop.post([&app, line = std::move(line)] {
+        loop.post([&app, &shell, line = std::move(line)] {
             if (line.size() <= (1u << 20) && json::nestingWithin(line)) {
                 auto parsed = json::parse(line);
-                if (parsed && parsed->is_object() && json::text(*parsed, "platform") == "plan") {
+                auto platform = parsed && parsed->is_object() ? json::text(*parsed, "platform") : std::nullopt;
+                if (platform == "plan") {
                     const Json* plan = json::object(*parsed, "plan");
                     if (plan) app.installPlan(*plan, json::text(*parsed, "prompt").value_or(""));
+                    return;
+                }
+                if (platform == "folder") {
+                    shell.answerFolder(*parsed);
                     return;
                 }
             }
@@ -110,7 +140,7 @@ Json runController(const Options& options) {
     ProcRunningApplications applications(loop, options.value("--proc-root").value_or("/proc"));
     auto app = std::make_unique<AppDelegate>(loop, web, shell, applications, settings);
     bool ended = false;
-    std::thread reader(readInput, std::ref(loop), std::ref(*app), std::ref(ended));
+    std::thread reader(readInput, std::ref(loop), std::ref(*app), std::ref(shell), std::ref(ended));
     loop.post([&app] { app->start(); });
     // End of input: wait for what is in flight (a plan run, an undo, a
     // request), then stop.

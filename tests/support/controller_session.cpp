@@ -67,6 +67,10 @@ void SimulatedLive::kill() {
     child_.reset();
 }
 
+void SimulatedLive::signal(int number) {
+    if (child_) ::kill(child_->pid(), number);
+}
+
 // ---- Controller ------------------------------------------------------------------
 
 ControllerSession::ControllerSession(const TempHome& home, const std::string& set,

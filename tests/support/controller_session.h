@@ -34,6 +34,8 @@ public:
     void start(int port = 0, const std::string& set = "club-loop.json");
     // SIGKILL, as a crash would; the /proc link dangles like a vanished entry.
     void kill();
+    // Any other signal (SIGSTOP and SIGCONT: Live frozen, then back).
+    void signal(int number);
     int port() const { return port_; }
     bool running() const { return child_.has_value(); }
 
