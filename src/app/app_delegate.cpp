@@ -111,21 +111,28 @@ bool AppDelegate::busy() const {
 // ---- Page --------------------------------------------------------------------
 
 void AppDelegate::send(std::string_view event, Json value) {
+    std::string text;
+    try {
+        text = json::compact(value);
+    } catch (const std::exception&) {
+        return;
+    }
+    sendSerialized(event, text);
+}
+
+void AppDelegate::sendSerialized(std::string_view event, std::string_view valueJson) {
     if (preservePanelVisibilityUntilResponse && among(answerEvents, event) &&
         (event != "onboardingState" || answeringOnboarding_)) {
         preservePanelVisibilityUntilResponse = false;
         shell_.keepPanelVisible();
     }
-    Json envelope = Json::object();
-    envelope["event"] = std::string(event);
-    envelope["value"] = std::move(value);
-    std::string text;
-    try {
-        text = json::compact(envelope);
-    } catch (const std::exception&) {
-        return;
-    }
-    web_.deliver(text);
+    // The envelope's keys in sorted order, as serialising it whole writes them.
+    std::string envelope = R"({"event":)" + json::compact(Json(std::string(event)));
+    envelope.reserve(envelope.size() + valueJson.size() + 10);
+    envelope += R"(,"value":)";
+    envelope += valueJson;
+    envelope += '}';
+    web_.deliver(envelope);
 }
 
 void AppDelegate::receive(std::string_view message) {
@@ -380,23 +387,6 @@ void AppDelegate::sendPreferenceProfile() {
         return;
     }
     send("preferenceProfile", std::move(dictionary));
-}
-
-void AppDelegate::sendProjectIndex() {
-    Json value;
-    if (projectIndex) {
-        try {
-            value = projectIndex->dictionary();
-        } catch (const std::exception&) {
-            value = Json();
-        }
-    }
-    if (value.is_object()) {
-        value["indexed"] = true;
-    } else {
-        value = Json{{"indexed", false}, {"projects", Json::array()}};
-    }
-    send("projectIndex", std::move(value));
 }
 
 // ---- Derived facts -------------------------------------------------------------

@@ -104,6 +104,9 @@ public:
     void route(const Json& message);
     // The one way to the page.
     void send(std::string_view event, Json value);
+    // The same with the value already serialised (compact, keys sorted), for
+    // a payload written without building its tree.
+    void sendSerialized(std::string_view event, std::string_view valueJson);
 
     // ---- Session synchronisation -----------------------------------------
     void connectBridge();

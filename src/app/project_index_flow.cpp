@@ -7,8 +7,8 @@
 // of another. Saves and clears run one after the other on a lane of their
 // own, so the file ends as the last request left it.
 #include "app/app_delegate.h"
+#include "app/project_index_payload.h"
 #include "project/als_project_scanner.h"
-
 
 #include <sys/stat.h>
 
@@ -111,6 +111,22 @@ void AppDelegate::clearProjectIndex() {
                          sendProjectIndex();
                          send("projectScanResult", Json{{"ok", true}, {"message", kClearedText}});
                      });
+}
+
+void AppDelegate::sendProjectIndex() {
+    if (projectIndex) {
+        std::string payload;
+        try {
+            payload = projectIndexPayload(*projectIndex);
+        } catch (const std::exception&) {
+            payload.clear();  // an index that cannot be written is sent as no index
+        }
+        if (!payload.empty()) {
+            sendSerialized("projectIndex", payload);
+            return;
+        }
+    }
+    send("projectIndex", Json{{"indexed", false}, {"projects", Json::array()}});
 }
 
 void AppDelegate::openIndexedProject(const std::string& path) {

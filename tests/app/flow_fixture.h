@@ -19,7 +19,11 @@ namespace vantorel::testing {
 
 struct RecordingWeb : WebChannel {
     std::vector<nlohmann::json> events;
-    void deliver(const std::string& eventJson) override { events.push_back(nlohmann::json::parse(eventJson)); }
+    std::string lastText;  // the last event as delivered
+    void deliver(const std::string& eventJson) override {
+        events.push_back(nlohmann::json::parse(eventJson));
+        lastText = eventJson;
+    }
 };
 
 struct QuietShell : Shell {

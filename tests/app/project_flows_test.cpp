@@ -1,7 +1,11 @@
 #include "app/flow_fixture.h"
+#include "common/json.h"
 #include "project/live_set_fixture.h"
 
 #include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
 
 namespace vantorel {
 namespace {
@@ -16,30 +20,31 @@ std::filesystem::path writeSets(const std::filesystem::path& folder, int count) 
     return folder;
 }
 
-TEST(ProjectIndexFlow, ScanPublishesAndOpensOnlyIndexedSets) {
+TEST(ProjectIndexFlow, TheEventIsTheSerialisedIndexByteForByte) {
     FlowFixture f;
-    f.shell.folderToChoose = writeSets(f.home.root() / "Projets", 3);
-    f.app->chooseProjectFolder();
-    json index = f.waitFor("projectIndex");
-    EXPECT_EQ(index["indexed"], true);
-    ASSERT_EQ(index["projects"].size(), 3u);
-    auto progress = f.values("projectScanProgress");
-    EXPECT_EQ(progress.front(), (json{{"running", true}, {"completed", 0}, {"total", 0}}));
-    EXPECT_EQ(progress.back(), (json{{"running", false}, {"completed", 3}, {"total", 3}}));
-    EXPECT_TRUE(std::filesystem::exists(f.home.appData() / "project-index.json"));
+    f.app->scanProjectFolder(writeSets(f.home.root() / "Zénith", 3));
+    f.waitFor("projectIndex");
+    ALSProjectIndex scanned = *f.app->projectIndex;
+    // What the scanner never writes but a stored index may hold.
+    ALSProjectSummary odd = scanned.projects.front();
+    odd.path = std::string("/P/\"x\" \\ \t\x01 \xff\xfe ") + "été \u201cnuit\u201d.als";
+    odd.tempo.reset();
+    odd.score = 0.1 + 0.2;
+    odd.longestClipBeats = 1e21;
+    odd.arrangementLengthBeats = std::nan("");
+    odd.fileSize = std::numeric_limits<std::int64_t>::max();
+    odd.tracks = {{"Basse \U0001F3B8", 0, 0, false}, {"", -3, 2, true}};
+    odd.warnings = {"a", "\n\xc3"};
+    scanned.projects.push_back(odd);
+    scanned.warnings = {"x.als — Impossible de décompresser x.als."};
 
-    std::string inside = index["projects"][0]["path"];
-    f.app->openIndexedProject(inside);
-    const std::filesystem::path outside = f.home.root() / "Ailleurs.als";
-    testing::writeLiveSet(outside, testing::simpleSet());
-    f.app->openIndexedProject(outside.string());
-    std::filesystem::remove(inside);
-    f.app->openIndexedProject(inside);  // indexed but gone: never handed to the desktop
-    EXPECT_EQ(f.values("projectScanResult"),
-              (std::vector<json>{{{"ok", true}, {"message", "Ouverture demandée à Ableton Live."}},
-                                 {{"ok", false}, {"message", "Ce projet ne fait pas partie de l’index local actuel."}},
-                                 {{"ok", false}, {"message", "Le système n’a pas pu ouvrir ce projet."}}}));
-    EXPECT_EQ(f.shell.opened, (std::vector<std::filesystem::path>{inside}));
+    for (const ALSProjectIndex& index : {scanned, ALSProjectIndex{}}) {
+        json tree = index.dictionary();
+        tree["indexed"] = true;
+        f.app->projectIndex = index;
+        f.app->sendProjectIndex();
+        EXPECT_EQ(f.web.lastText, vantorel::json::compact(json{{"event", "projectIndex"}, {"value", tree}}));
+    }
 }
 
 TEST(ProjectIndexFlow, TheNewestScanOrClearWins) {
