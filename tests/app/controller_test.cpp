@@ -311,31 +311,36 @@ TEST_F(AppTest, LiveRestartEmptiesTheUndoRecords) {
 
 // ---- Router ----------------------------------------------------------------------------
 
-TEST_F(AppTest, AReliableKeyCompletesAMidiRequestWithSharpsWrittenAsHash) {
-    connect();
-    app->lastDetectedKey = DetectedKey{"F♯ minor", 0.8, "Club Loop"};
-    message({{"type", "assistantRequest"}, {"prompt", "crée une bassline"}});
-    ASSERT_FALSE(web.named("planResult").empty());
-    EXPECT_EQ(web.named("planResult")[0]["prompt"], "crée une bassline · tonalité F# minor");
-    EXPECT_EQ(app->pendingPlanConversationPrompt, "crée une bassline");
-}
-
-TEST_F(AppTest, KeysOfUnsavedSetsAreNeverReused) {
-    fake.setProject("Live Set sans nom");
-    connect();
-    app->lastDetectedKey = DetectedKey{"A minor", 0.9, "Live Set sans nom"};
-    EXPECT_FALSE(app->reliableDetectedKey());
-    message({{"type", "assistantRequest"}, {"prompt", "crée une bassline"}});
-    EXPECT_TRUE(web.named("planResult").empty());
-    EXPECT_EQ(app->pendingActionClarification, "crée une bassline");
-}
-
-TEST_F(AppTest, AFollowUpOnTheOpenClipImprovesIt) {
-    connect();
-    ASSERT_TRUE(app->hasOpenSelectedMidiClip());
-    message({{"type", "assistantRequest"}, {"prompt", "rends-la plus groovy"}});
-    ASSERT_FALSE(web.named("planResult").empty());
-    EXPECT_EQ(web.named("planResult")[0]["prompt"], "Améliore le clip MIDI sélectionné. rends-la plus groovy");
+TEST_F(AppTest, MidiRequestsTakeAReliableKeyOfASavedSetOrImproveTheOpenClip) {
+    struct Row {
+        const char* project;
+        std::optional<DetectedKey> key;
+        std::string prompt;
+        std::optional<std::string> planned;  // nothing: the key is asked for
+    };
+    const Row rows[] = {
+        {"Club Loop", DetectedKey{"F♯ minor", 0.8, "Club Loop"}, "crée une bassline",
+         "crée une bassline · tonalité F# minor"},
+        {"Live Set sans nom", DetectedKey{"A minor", 0.9, "Live Set sans nom"}, "crée une bassline", std::nullopt},
+        {"Club Loop", std::nullopt, "rends-la plus groovy", "Améliore le clip MIDI sélectionné. rends-la plus groovy"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.prompt);
+        fake.setProject(row.project);
+        connect();
+        app->lastDetectedKey = row.key;
+        app->pendingActionClarification.reset();
+        const std::size_t before = web.named("planResult").size();
+        message({{"type", "assistantRequest"}, {"prompt", row.prompt}});
+        auto plans = web.named("planResult");
+        std::optional<std::string> planned;
+        if (plans.size() > before) planned = plans.back()["prompt"];
+        EXPECT_EQ(planned, row.planned);
+        EXPECT_EQ(app->pendingActionClarification.has_value(), !row.planned);
+        if (row.planned) {
+            EXPECT_EQ(app->pendingPlanConversationPrompt, row.prompt);
+        }
+    }
 }
 
 TEST_F(AppTest, OnlyAnOnboardingAnswerEndsThePanelWaitWithOnboardingState) {

@@ -1,7 +1,6 @@
 #include "app/key_message.h"
 #include "app/master_capture.h"
 #include "bridge/failure.h"
-#include "bridge/readable.h"
 
 #include <gtest/gtest.h>
 
@@ -41,7 +40,7 @@ TEST(KeyMessage, WordsPercentAndBasis) {
     EXPECT_EQ(keyMessage({"c", "t", "k", 0.59, true, 1}).find("réutiliser"), std::string::npos);
 }
 
-TEST(KeySource, ReadsLenientlyAndRefusesAMissingKind) {
+TEST(KeySource, ReadsLeniently) {
     KeySource source = readKeySource(json::parse(R"({"kind": "midi", "pitchClasses": [1, 0.5, 2],
         "transposeSemitones": -2, "analysisRange": {"durationSeconds": 8}})"));
     EXPECT_EQ(source.kind, "midi");
@@ -54,15 +53,6 @@ TEST(KeySource, ReadsLenientlyAndRefusesAMissingKind) {
     EXPECT_FALSE(source.filePath);
 
     EXPECT_FALSE(readKeySource(json::parse(R"({"kind": "midi", "pitchClasses": [1, "2"]})")).pitchClasses);
-    for (const char* bad : {R"({"kind": 3})", "[]", "null", R"({"filePath": "/a.wav"})"}) {
-        SCOPED_TRACE(bad);
-        try {
-            readKeySource(json::parse(bad));
-            ADD_FAILURE() << "accepted";
-        } catch (const BridgeFailure& failure) {
-            EXPECT_EQ(readable(failure), "Réponse invalide du bridge Ableton.");
-        }
-    }
 }
 
 TEST(MasterCapture, DeadlinesFollowTempoAndMeter) {

@@ -77,53 +77,73 @@ struct Capture {
     std::size_t cancels() const { return f.bridge.requests("/v1/master-capture/cancel").size(); }
 };
 
-TEST(MasterListenFlow, CapturesMeasuresCleansUpAndCarriesTheRevisionOn) {
-    Capture capture(std::vector<json>{});
-    capture.f.bridge.on("/v1/master-capture/status", [&capture, n = std::make_shared<int>(0)](const RecordedRequest&) {
-        if ((*n)++ == 0) return Reply{200, ok({{"status", "recording"}})};
-        return Reply{200, ok({{"status", "ready"}, {"progress", 1}, {"filePath", capture.wav.string()}})};
-    });
-    capture.run(listen(2));
-    ASSERT_TRUE(capture.outcome && capture.outcome->ok()) << capture.error();
-    const json& result = capture.outcome->get();
-    EXPECT_EQ(result["undoAvailable"], false);
-    EXPECT_EQ(result["revision"], 10);
-    EXPECT_EQ(result["audioMeasurement"]["captureBars"], 2);
-    EXPECT_EQ(result["audioMeasurement"]["temporaryTrackRemoved"], true);
-    EXPECT_EQ(result["audioMeasurement"]["project"], "Nuit.als");
+TEST(MasterListenFlow, CapturesMeasuresAndCleansUpOrWarns) {
+    for (bool cleanupRefused : {false, true}) {
+        SCOPED_TRACE(cleanupRefused ? "cleanup refused" : "cleaned up");
+        Capture capture(std::vector<json>{}, cleanupRefused);
+        capture.f.bridge.on("/v1/master-capture/status", [&capture, n = std::make_shared<int>(0)](const RecordedRequest&) {
+            if ((*n)++ == 0) return Reply{200, ok({{"status", "recording"}})};
+            return Reply{200, ok({{"status", "ready"}, {"progress", 1}, {"filePath", capture.wav.string()}})};
+        });
+        capture.run(listen(2));
+        ASSERT_TRUE(capture.outcome && capture.outcome->ok()) << capture.error();
+        const json& result = capture.outcome->get();
+        EXPECT_EQ(result["undoAvailable"], false);
+        // The cleanup's revision carries the plan on; without it the next write is refused as stale.
+        EXPECT_EQ(result.value("revision", json()), cleanupRefused ? json() : json(10));
+        const json& measurement = result["audioMeasurement"];
+        EXPECT_EQ(measurement["captureBars"], 2);
+        EXPECT_EQ(measurement["project"], "Nuit.als");
+        EXPECT_EQ(measurement["temporaryTrackRemoved"], !cleanupRefused);
+        EXPECT_EQ(measurement.value("cleanupWarning", ""),
+                  cleanupRefused ? "Supprime manuellement la piste __Vantorel Master Listen — temporary__." : "");
 
-    auto progress = capture.f.values("masterCaptureProgress");
-    ASSERT_EQ(progress.size(), 2u);
-    EXPECT_EQ(progress[0], (json{{"jobId", "job-1"}, {"status", "recording"}, {"progress", 0}, {"bars", 2}}));
-    EXPECT_EQ(capture.f.waitFor("audioResult")["measurement"], result["audioMeasurement"]);
-    // The stored copies do not carry the cleanup's keys.
-    ASSERT_TRUE(capture.f.app->latestAudioMeasurement);
-    EXPECT_FALSE(capture.f.app->latestAudioMeasurement->contains("temporaryTrackRemoved"));
-    EXPECT_EQ((*capture.f.app->currentContext)["audioMeasurement"], *capture.f.app->latestAudioMeasurement);
-    EXPECT_EQ(capture.cancels(), 0u);
-
-    auto start = json::parse(capture.f.bridge.requests("/v1/master-capture/start").at(0).body);
-    EXPECT_EQ(start, (json{{"bars", 2}, {"startTime", 0.0}, {"expectedRevision", 7}, {"confirm", true}}));
+        auto progress = capture.f.values("masterCaptureProgress");
+        ASSERT_EQ(progress.size(), 2u);
+        EXPECT_EQ(progress[0], (json{{"jobId", "job-1"}, {"status", "recording"}, {"progress", 0}, {"bars", 2}}));
+        EXPECT_EQ(capture.f.waitFor("audioResult")["measurement"], measurement);
+        // The stored copies do not carry the cleanup's keys.
+        ASSERT_TRUE(capture.f.app->latestAudioMeasurement);
+        EXPECT_FALSE(capture.f.app->latestAudioMeasurement->contains("temporaryTrackRemoved"));
+        EXPECT_EQ((*capture.f.app->currentContext)["audioMeasurement"], *capture.f.app->latestAudioMeasurement);
+        EXPECT_EQ(capture.cancels(), 0u);
+        auto start = json::parse(capture.f.bridge.requests("/v1/master-capture/start").at(0).body);
+        EXPECT_EQ(start, (json{{"bars", 2}, {"startTime", 0.0}, {"expectedRevision", 7}, {"confirm", true}}));
+    }
 }
 
-TEST(MasterListenFlow, EveryFailureAfterTheStartSendsOneCancel) {
+TEST(MasterListenFlow, EachFailureAfterTheStartSendsOneCancelAndNoneBefore) {
+    const std::string invalid = "Réponse invalide du bridge Ableton.";
+    const json ready = {{"status", "ready"}};
     struct Row {
         const char* label;
+        double bars;
         std::vector<json> statuses;
+        bool startRefused;
         std::string message;
+        std::size_t starts;
+        std::size_t cancels;
     };
     const Row rows[] = {
-        {"failed with the bridge's message", {{{"status", "failed"}, {"error", {{"message", "X"}}}}}, "X"},
-        {"failed without one", {{{"status", "failed"}}}, "La capture master a échoué."},
-        {"ready without file", {{{"status", "ready"}}}, "Réponse invalide du bridge Ableton."},
-        {"status without status", {{{"progress", 0.5}}}, "Réponse invalide du bridge Ableton."},
+        {"failed with the bridge's message", 2, {{{"status", "failed"}, {"error", {{"message", "X"}}}}}, false, "X", 1, 1},
+        {"failed without one", 2, {{{"status", "failed"}}}, false, "La capture master a échoué.", 1, 1},
+        {"ready without file", 2, {ready}, false, invalid, 1, 1},
+        {"status without status", 2, {{{"progress", 0.5}}}, false, invalid, 1, 1},
+        {"33 bars: no start", 33, {ready}, false, invalid, 0, 0},
+        {"start refused: no job", 2, {ready}, true, "Arrête la lecture.", 1, 0},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.label);
         Capture capture(row.statuses);
-        capture.run(listen(2));
+        if (row.startRefused) {
+            capture.f.bridge.on("/v1/master-capture/start", [](const RecordedRequest&) {
+                return Reply{409, R"({"ok": false, "error": {"code": "playing", "message": "Arrête la lecture."}})"};
+            });
+        }
+        capture.run(listen(row.bars));
         EXPECT_EQ(capture.error(), row.message);
-        EXPECT_EQ(capture.cancels(), 1u);
+        EXPECT_EQ(capture.f.bridge.requests("/v1/master-capture/start").size(), row.starts);
+        EXPECT_EQ(capture.cancels(), row.cancels);
         EXPECT_TRUE(capture.f.values("audioResult").empty());
     }
 }
@@ -142,38 +162,6 @@ TEST(MasterListenFlow, TimesOutOnTheDeadlineWithOneCancel) {
     ASSERT_TRUE(capture.f.loop.runUntil([&] { return capture.outcome.has_value(); }, std::chrono::seconds(5)));
     EXPECT_EQ(capture.error(), "La capture master a dépassé le délai prévu.");
     EXPECT_EQ(capture.cancels(), 1u);
-}
-
-TEST(MasterListenFlow, RefusalsBeforeAJobSendNoCancel) {
-    {
-        Capture capture(std::vector<json>{json{{"status", "ready"}}});
-        capture.run(listen(33));
-        EXPECT_EQ(capture.error(), "Réponse invalide du bridge Ableton.");
-        EXPECT_TRUE(capture.f.bridge.requests("/v1/master-capture/start").empty());
-    }
-    {
-        Capture capture(std::vector<json>{json{{"status", "ready"}}});
-        capture.f.bridge.on("/v1/master-capture/start", [](const RecordedRequest&) {
-            return Reply{409, R"({"ok": false, "error": {"code": "playing", "message": "Arrête la lecture."}})"};
-        });
-        capture.run(listen(2));
-        EXPECT_EQ(capture.error(), "Arrête la lecture.");
-        EXPECT_EQ(capture.cancels(), 0u);
-    }
-}
-
-TEST(MasterListenFlow, ARefusedCleanupStillDeliversWithAWarningAndNoRevision) {
-    Capture capture(std::vector<json>{}, true);
-    capture.f.bridge.on("/v1/master-capture/status", [&capture](const RecordedRequest&) {
-        return Reply{200, ok({{"status", "ready"}, {"filePath", capture.wav.string()}})};
-    });
-    capture.run(listen(1));
-    ASSERT_TRUE(capture.outcome && capture.outcome->ok()) << capture.error();
-    const json& measurement = capture.outcome->get()["audioMeasurement"];
-    EXPECT_EQ(measurement["temporaryTrackRemoved"], false);
-    EXPECT_EQ(measurement["cleanupWarning"], "Supprime manuellement la piste __Vantorel Master Listen — temporary__.");
-    EXPECT_FALSE(capture.outcome->get().contains("revision"));
-    EXPECT_EQ(capture.cancels(), 0u);
 }
 
 }  // namespace
