@@ -189,9 +189,9 @@ TEST_F(FlowsEndToEnd, TheAgentsConversationFollowsTheSetThenTheRemotePlannerStan
 
     // The set renamed while the agent works: its answer is shown, neither kept nor planned.
     const fs::path release = agents / "release";
-    fakeCodex("Coupe-la.\nVANTOREL_ACTION: mute la piste sélectionnée", release);
+    fakeCodex("VANTOREL_ACTION: mute la piste sélectionnée", release);
     fs::remove(agents / "codex.args");
-    s.send({{"type", "chatRequest"}, {"question", "que faire de cette piste ?"}});
+    s.send({{"type", "chatRequest"}, {"question", "coupe le son de cette piste stp"}});
     for (int i = 0; i < 300 && !fs::exists(agents / "codex.args"); ++i) std::this_thread::sleep_for(100ms);
     s.bridge("POST", "/v1/sim/edit", {{"action", "renameProject"}, {"name", "Autre titre"}});
     auto reset = s.waitEvent("sessionReset");
@@ -200,8 +200,8 @@ TEST_F(FlowsEndToEnd, TheAgentsConversationFollowsTheSetThenTheRemotePlannerStan
     vantorel::testing::writeText(release, "");
     auto shown = s.waitEvent("chatResult", 60s);
     ASSERT_TRUE(shown);
-    EXPECT_EQ((*shown)["answer"], "Coupe-la.");
     EXPECT_EQ((*shown)["source"], "codex");
+    EXPECT_EQ(text(shown, "answer").find("VANTOREL_ACTION"), std::string::npos) << shown->dump();
 
     // No agent left: refused; then a remote planner on this machine answers
     // in its place, with the (emptied) conversation.

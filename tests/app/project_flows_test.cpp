@@ -25,9 +25,14 @@ TEST(ProjectIndexFlow, TheEventIsTheSerialisedIndexByteForByte) {
     f.app->scanProjectFolder(writeSets(f.home.root() / "Zénith", 3));
     f.waitFor("projectIndex");
     ALSProjectIndex scanned = *f.app->projectIndex;
-    // What the scanner never writes but a stored index may hold.
+    // What the scanner never writes but a stored index may hold: one hazard a string.
     ALSProjectSummary odd = scanned.projects.front();
-    odd.path = std::string("/P/\"x\" \\ \t\x01 \xff\xfe ") + "été \u201cnuit\u201d.als";
+    odd.path = "/P/\"x\".als";
+    odd.name = "a\\b";
+    odd.creator = "tab\tand\x01";
+    odd.schemaVersion = "\xff\xfe";
+    odd.stageName = "été \u201cnuit\u201d";
+    odd.missing = "\x7f";
     odd.tempo.reset();
     odd.score = 0.1 + 0.2;
     odd.longestClipBeats = 1e21;
