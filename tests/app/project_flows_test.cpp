@@ -52,7 +52,7 @@ TEST(ProjectIndexFlow, TheEventIsTheSerialisedIndexByteForByte) {
     }
 }
 
-TEST(ProjectIndexFlow, TheNewestScanOrClearWins) {
+TEST(ProjectIndexFlow, TheNewestScanOrClearWinsAndAFailedSaveKeepsTheOldIndex) {
     FlowFixture f;
     const auto a = writeSets(f.home.root() / "A", 30);
     const auto b = writeSets(f.home.root() / "B", 1);
@@ -64,30 +64,27 @@ TEST(ProjectIndexFlow, TheNewestScanOrClearWins) {
     ASSERT_TRUE(f.app->projectIndex);
     EXPECT_EQ(f.app->projectIndex->projects.size(), 1u);
 
-    // A clear during a scan stays cleared, in memory and on disk.
-    f.app->scanProjectFolder(a);
-    f.app->clearProjectIndex();
-    f.settle();
-    EXPECT_FALSE(f.app->projectIndex);
-    EXPECT_FALSE(std::filesystem::exists(f.home.appData() / "project-index.json"));
-    EXPECT_EQ(f.values("projectScanResult").back()["message"], "Index local effacé. Aucun fichier Ableton n’a été modifié.");
-    EXPECT_EQ(f.values("projectIndex").back(), (json{{"indexed", false}, {"projects", json::array()}}));
-}
-
-TEST(ProjectIndexFlow, AFailedSaveKeepsTheOldIndex) {
-    FlowFixture f;
-    f.app->scanProjectFolder(writeSets(f.home.root() / "A", 1));
-    f.waitFor("projectIndex");
-    // A folder where the file belongs: the write cannot replace it (even as root).
+    // A folder where the file belongs: the write cannot replace it (even as
+    // root), and the old index stays.
     const auto file = f.home.appData() / "project-index.json";
     std::filesystem::remove(file);
     testing::writeText(file / "blocker", "x");
-    f.app->scanProjectFolder(writeSets(f.home.root() / "B", 2));
+    f.app->scanProjectFolder(a);
     json failed = f.waitFor("projectScanResult");
     EXPECT_EQ(failed["ok"], false);
     EXPECT_EQ(failed["message"], ALSProjectIndexStoreError(ALSProjectIndexStoreErrorCase::saveFailed).description());
     EXPECT_EQ(f.app->projectIndex->projects.size(), 1u);
     EXPECT_EQ(f.values("projectIndex").size(), 1u);
+
+    // A clear during a scan stays cleared, in memory and on disk.
+    std::filesystem::remove_all(file);
+    f.app->scanProjectFolder(a);
+    f.app->clearProjectIndex();
+    f.settle();
+    EXPECT_FALSE(f.app->projectIndex);
+    EXPECT_FALSE(std::filesystem::exists(file));
+    EXPECT_EQ(f.values("projectScanResult").back()["message"], "Index local effacé. Aucun fichier Ableton n’a été modifié.");
+    EXPECT_EQ(f.values("projectIndex").back(), (json{{"indexed", false}, {"projects", json::array()}}));
 }
 
 TEST(OnboardingFlow, RefusalsUseTheStoresSentenceAndAnswersEndTheWait) {
