@@ -1,8 +1,8 @@
 // The "projectIndex" event's value, written straight from the index.
 //
-// Building the JSON tree of 1,000 summaries (about 140,000 nodes) and then
-// serialising it cost three times the loop's budget for the event. The
-// writer produces the same bytes as serialising the tree (dictionary() with
+// Building the JSON tree of 1,000 summaries (about 140,000 nodes) only to
+// serialise it took more of the loop than the whole event may. The writer
+// produces the same bytes as serialising the tree (dictionary() with
 // `indexed` true, keys sorted, invalid UTF-8 replaced) without building it.
 #pragma once
 
