@@ -108,6 +108,15 @@ TEST_F(FlowsEndToEnd, KeyAndLevelOfTheSelectedClipReachTheAgentsPromptAndNoneWit
     EXPECT_EQ((*midi)["kind"], "midi");
     EXPECT_EQ((*midi)["clip"], "Rolling Bass Fm");
     EXPECT_EQ((*midi)["key"], "F minor") << midi->dump();
+    // Asked in words, the key is answered locally; a bassline asked for next
+    // is written in it instead of asking which key.
+    auto named = ask({{"type", "assistantRequest"}, {"prompt", "quelle est la tonalité de ce clip ?"}}, "chatResult");
+    ASSERT_TRUE(named);
+    EXPECT_EQ((*named)["source"], "local-key-analysis") << named->dump();
+    EXPECT_NE(text(named, "answer").find("F minor"), std::string::npos);
+    auto bass = ask({{"type", "assistantRequest"}, {"prompt", "crée une bassline"}}, "planResult");
+    ASSERT_TRUE(bass && (*bass)["ok"] == true) << (bass ? bass->dump() : "");
+    EXPECT_NE((*bass)["plan"].dump().find("F minor"), std::string::npos) << bass->dump();
     // The open clip deleted: nothing left to read.
     ASSERT_TRUE(s.editAndSync({{"action", "removeClip"}, {"trackIndex", 4}, {"sceneIndex", 0}}));
     auto none = ask({{"type", "findKey"}}, "keyResult");
@@ -137,6 +146,10 @@ TEST_F(FlowsEndToEnd, ListeningToTheMasterCapturesTwoBarsButNeverWhilePlaying) {
     const json context = s.bridge("GET", "/v1/context");
     for (const auto& track : context["result"]["projectAnalysis"]["tracks"])
         EXPECT_EQ(track.value("temporary", false), false) << track.dump();
+    // The capture added and removed its own track: nothing of it to undo.
+    auto undo = ask({{"type", "planRequest"}, {"prompt", "annule tout depuis 10 minutes"}}, "planResult");
+    ASSERT_TRUE(undo);
+    EXPECT_EQ((*undo)["ok"], false) << undo->dump();
 
     // Playing: the bridge refuses the start, and with no job there is nothing
     // to cancel (a reply queued for a cancel stays queued).
@@ -310,6 +323,27 @@ TEST_F(FlowsEndToEnd, OnboardingSavesTheProfileAndMarksTheSetOrganized) {
     auto done = s.waitEvent("planExecutionResult", 30s);
     ASSERT_TRUE(done);
     EXPECT_EQ((*done)["ok"], true);
+
+    // A stage out of range is refused in the store's words; a valid one and
+    // the completion are kept; each reset empties its own record.
+    auto refused = ask({{"type", "validateProjectStage"}, {"stage", 7}}, "onboardingError");
+    ASSERT_TRUE(refused);
+    EXPECT_FALSE(text(refused, "message").empty());
+    s.send({{"type", "validateProjectStage"}, {"stage", 3}});
+    auto validated = s.waitEventWhere("onboardingState", [](const json& v) { return v["validatedStage"] == 3; });
+    ASSERT_TRUE(validated);
+    s.send({{"type", "completeOnboarding"}});
+    ASSERT_TRUE(s.waitEventWhere("onboardingState", [](const json& v) { return v.value("completed", false); }));
+    s.send({{"type", "resetOnboarding"}});
+    auto reset = s.waitEventWhere("onboardingState", [](const json& v) { return !v.value("organized", true); });
+    ASSERT_TRUE(reset);
+    EXPECT_EQ((*reset)["validatedStage"], nullptr);
+    EXPECT_EQ((*reset)["profile"]["genre"], "");
+    EXPECT_EQ((*reset)["completed"], false);
+    // The organisation run was recorded as accepted; the reset forgets it.
+    auto preferences = ask({{"type", "resetPreferenceProfile"}}, "preferenceProfile");
+    ASSERT_TRUE(preferences);
+    EXPECT_EQ((*preferences)["signals"], json::array());
 }
 
 }  // namespace
