@@ -1,31 +1,58 @@
 #include "app/proc_applications.h"
 
-#include "common/files.h"
 #include "common/text.h"
 
 #include <dirent.h>
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
+#include <cstring>
+#include <optional>
 
 namespace vantorel {
 
 namespace {
 
-bool beginsWithLive(std::string_view name) { return text::lower(name).rfind("ableton live", 0) == 0; }
+constexpr std::string_view livePrefix = "ableton live";
+
+// Lower-casing maps no character outside ASCII onto a letter of the prefix
+// alone (the Kelvin sign's "k" is not in it; "İ" becomes "i" plus a combining
+// dot), so a name whose first bytes are ASCII is decided by byte arithmetic,
+// and ICU is left for the others.
+bool beginsWithLive(std::string_view name) {
+    const std::size_t head = std::min(name.size(), livePrefix.size());
+    const bool ascii = std::none_of(name.begin(), name.begin() + static_cast<std::ptrdiff_t>(head),
+                                    [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
+    if (!ascii) return text::lower(name).rfind(livePrefix, 0) == 0;
+    if (name.size() < livePrefix.size()) return false;
+    for (std::size_t i = 0; i < livePrefix.size(); ++i) {
+        char c = name[i];
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        if (c != livePrefix[i]) return false;
+    }
+    return true;
+}
 
 std::string_view baseName(std::string_view path) {
     auto cut = path.find_last_of("/\\");
     return cut == std::string_view::npos ? path : path.substr(cut + 1);
 }
 
-// Field 22 of /proc/PID/stat. The command name (field 2) is in parentheses
-// and may itself hold spaces and parentheses: count from the last ")".
-std::optional<unsigned long long> startTime(std::string_view stat) {
+// The command name (field 2, in parentheses) and start time (field 22) of
+// /proc/PID/stat. The name may itself hold spaces and parentheses: it ends
+// at the last ")", from which the fields are counted.
+struct StatFields {
+    std::string_view comm;
+    unsigned long long start = 0;
+};
+
+std::optional<StatFields> statFields(std::string_view stat) {
+    auto open = stat.find('(');
     auto close = stat.rfind(')');
-    if (close == std::string_view::npos) return std::nullopt;
+    if (open == std::string_view::npos || close == std::string_view::npos || close < open) return std::nullopt;
     std::string_view rest = stat.substr(close + 1);
     int field = 2;
     std::size_t at = 0;
@@ -37,36 +64,50 @@ std::optional<unsigned long long> startTime(std::string_view stat) {
             unsigned long long value = 0;
             auto [ptr, error] = std::from_chars(rest.data() + at, rest.data() + end, value);
             if (error != std::errc() || ptr != rest.data() + end) return std::nullopt;
-            return value;
+            return StatFields{stat.substr(open + 1, close - open - 1), value};
         }
         at = end;
     }
     return std::nullopt;
 }
 
-// A small /proc file read with plain system calls: the scan opens two or
-// three per process every second, where a stat and a stream per file cost
-// more than the reads. /proc hands over what fits in one read, so a short
-// read ends the file without asking again. At most `limit` bytes (a first
-// argument is far shorter); nothing when the file cannot be opened or read.
-std::optional<std::string> readSmall(const std::string& path, std::size_t limit = 4096) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+// A small /proc file under the scanned root, read into `buffer` with plain
+// system calls: /proc hands over what fits in one read, so a short read ends
+// the file. Its length, or nothing when it cannot be opened or read.
+std::optional<std::size_t> readSmall(int rootFd, std::string_view pid, std::string_view file, char* buffer,
+                                     std::size_t capacity) {
+    char path[64];
+    if (pid.size() + 1 + file.size() + 1 > sizeof path) return std::nullopt;
+    std::memcpy(path, pid.data(), pid.size());
+    path[pid.size()] = '/';
+    std::memcpy(path + pid.size() + 1, file.data(), file.size());
+    path[pid.size() + 1 + file.size()] = '\0';
+    int fd = ::openat(rootFd, path, O_RDONLY | O_CLOEXEC);
     if (fd < 0) return std::nullopt;
-    std::string content(limit, '\0');
     std::size_t got = 0;
     bool failed = false;
-    while (got < limit) {
-        ssize_t n = ::read(fd, content.data() + got, limit - got);
+    while (got < capacity) {
+        ssize_t n = ::read(fd, buffer + got, capacity - got);
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) failed = true;
         if (n <= 0) break;
         got += static_cast<std::size_t>(n);
-        if (got < limit) break;
+        if (got < capacity) break;
     }
     ::close(fd);
     if (failed) return std::nullopt;
-    content.resize(got);
-    return content;
+    return got;
+}
+
+// Whether the process is Live, its name read already: the command line is
+// asked for only when the name does not say so.
+bool isLive(int rootFd, std::string_view pid, std::string_view comm) {
+    if (beginsWithLive(comm)) return true;
+    char commandLine[4096];
+    auto length = readSmall(rootFd, pid, "cmdline", commandLine, sizeof commandLine);
+    if (!length) return false;
+    std::string_view arguments(commandLine, *length);
+    return isAbletonProcess(comm, arguments.substr(0, arguments.find('\0')));
 }
 
 }  // namespace
@@ -76,43 +117,56 @@ bool isAbletonProcess(std::string_view comm, std::string_view firstArgument) {
     return beginsWithLive(comm) || beginsWithLive(baseName(firstArgument));
 }
 
-bool isAbletonProcessId(const std::filesystem::path& procRoot, long pid) {
-    const auto folder = procRoot / std::to_string(pid);
-    auto comm = files::read(folder / "comm");
-    auto commandLine = files::read(folder / "cmdline");
-    if (!comm && !commandLine) return false;
-    return isAbletonProcess(comm.value_or(""), commandLine ? std::string_view(commandLine->c_str()) : std::string_view());
-}
+ProcScanner::ProcScanner(std::filesystem::path procRoot) : root_(std::move(procRoot)) {}
 
-std::set<ProcessIdentity> scanAbletonProcesses(const std::filesystem::path& procRoot) {
+std::set<ProcessIdentity> ProcScanner::scan() {
     std::set<ProcessIdentity> found;
-    DIR* folder = ::opendir(procRoot.c_str());
+    // Opened at each scan: a root replaced meanwhile (a test's private view)
+    // is read afresh.
+    DIR* folder = ::opendir(root_.c_str());
     if (folder == nullptr) return found;
-    const std::string root = procRoot.string() + "/";
+    const int rootFd = ::dirfd(folder);
+    ++scans_;
     while (const dirent* entry = ::readdir(folder)) {
         const std::string_view name = entry->d_name;
         long pid = 0;
         auto [ptr, parseError] = std::from_chars(name.data(), name.data() + name.size(), pid);
         if (parseError != std::errc() || ptr != name.data() + name.size()) continue;
-        const std::string base = root + std::string(name) + "/";
-        auto comm = readSmall(base + "comm");
-        auto commandLine = readSmall(base + "cmdline");
-        if (!comm && !commandLine) continue;
-        std::string_view first = commandLine ? std::string_view(commandLine->c_str()) : std::string_view();
-        if (!isAbletonProcess(comm.value_or(""), first)) continue;
-        auto stat = readSmall(base + "stat");
-        if (!stat) continue;  // gone meanwhile
-        auto started = startTime(*stat);
-        if (!started) continue;
-        found.insert({pid, *started});
+        char stat[4096];
+        auto length = readSmall(rootFd, name, "stat", stat, sizeof stat);
+        if (!length) continue;  // gone meanwhile
+        auto fields = statFields(std::string_view(stat, *length));
+        if (!fields) continue;
+
+        auto [known, isNew] = known_.try_emplace(pid);
+        Known& process = known->second;
+        if (isNew || process.start != fields->start || process.comm != fields->comm) {
+            process.start = fields->start;
+            process.comm.assign(fields->comm);
+            process.live = isLive(rootFd, name, fields->comm);
+            process.settled = false;
+        } else if (!process.settled) {
+            process.live = isLive(rootFd, name, fields->comm);
+            process.settled = true;
+        }
+        process.seenIn = scans_;
+        if (process.live) found.insert({pid, fields->start});
     }
     ::closedir(folder);
+    std::erase_if(known_, [this](const auto& process) { return process.second.seenIn != scans_; });
     return found;
+}
+
+std::set<ProcessIdentity> scanAbletonProcesses(const std::filesystem::path& procRoot) {
+    return ProcScanner(procRoot).scan();
 }
 
 ProcRunningApplications::ProcRunningApplications(MainLoop& loop, std::filesystem::path procRoot,
                                                  std::chrono::milliseconds interval)
-    : loop_(loop), root_(std::move(procRoot)), interval_(interval), current_(scanAbletonProcesses(root_)) {}
+    : loop_(loop),
+      scanner_(std::make_shared<ProcScanner>(std::move(procRoot))),
+      interval_(interval),
+      current_(scanner_->scan()) {}
 
 void ProcRunningApplications::observe(std::function<void()> abletonLaunched, std::function<void()> abletonTerminated) {
     launched_ = std::move(abletonLaunched);
@@ -124,7 +178,7 @@ void ProcRunningApplications::scan() {
     if (scanning_) return;
     scanning_ = true;
     loop_.background<std::set<ProcessIdentity>>(
-        Lane::quick, [root = root_] { return scanAbletonProcesses(root); },
+        Lane::quick, [scanner = scanner_] { return scanner->scan(); },
         [this](Outcome<std::set<ProcessIdentity>> outcome) {
             scanning_ = false;
             if (outcome.ok()) apply(std::move(outcome.get()));

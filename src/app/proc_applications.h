@@ -10,9 +10,13 @@
 #include "common/main_loop.h"
 
 #include <chrono>
+#include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <set>
+#include <string>
 #include <string_view>
+#include <unordered_map>
 #include <utility>
 
 namespace vantorel {
@@ -22,11 +26,35 @@ namespace vantorel {
 // begins with "ableton live".
 bool isAbletonProcess(std::string_view comm, std::string_view firstArgument);
 
-// The process `pid` under `procRoot` is Live (false when unreadable).
-bool isAbletonProcessId(const std::filesystem::path& procRoot, long pid);
-
 using ProcessIdentity = std::pair<long, unsigned long long>;  // pid, start time in clock ticks
-// Live's processes under `procRoot`; unreadable entries are skipped.
+
+// Scans of one /proc tree that remember what they learnt. A scan opens one
+// file per process, its `stat` (name and start time); the command line is
+// read only for a process not seen before under that pid, start time and
+// name, and once more on the next scan, since a loader such as Wine rewrites
+// its arguments just after starting. One scan at a time.
+class ProcScanner {
+public:
+    explicit ProcScanner(std::filesystem::path procRoot);
+
+    // Live's processes; unreadable entries are skipped.
+    std::set<ProcessIdentity> scan();
+
+private:
+    struct Known {
+        unsigned long long start = 0;
+        std::string comm;
+        bool live = false;
+        bool settled = false;     // its command line was read on two scans
+        std::uint64_t seenIn = 0;  // the last scan that found it
+    };
+
+    std::filesystem::path root_;
+    std::unordered_map<long, Known> known_;
+    std::uint64_t scans_ = 0;
+};
+
+// One scan of `procRoot` with nothing known beforehand.
 std::set<ProcessIdentity> scanAbletonProcesses(const std::filesystem::path& procRoot);
 
 class ProcRunningApplications : public RunningApplications {
@@ -44,7 +72,8 @@ private:
     void apply(std::set<ProcessIdentity> found);
 
     MainLoop& loop_;
-    std::filesystem::path root_;
+    // Handed to the quick lane for each scan; `scanning_` keeps it to one.
+    std::shared_ptr<ProcScanner> scanner_;
     std::chrono::milliseconds interval_;
     std::set<ProcessIdentity> current_;
     std::function<void()> launched_;
