@@ -19,6 +19,7 @@
 
 #include "agent/agent_connector.h"
 #include "agent/agent_runner.h"
+#include "app/context_reply.h"
 #include "app/platform.h"
 #include "bridge/client.h"
 #include "bridge/installer.h"
@@ -276,7 +277,10 @@ private:
     static std::string describe(std::exception_ptr error);
 
     void startPoll();
-    void acceptPoll(Json reply);
+    void acceptPoll(ContextReply reply);
+    // The number of the context reply the mirror was built from, while the
+    // loop alone holds it as built (members of its own aside); 0 otherwise.
+    std::uint64_t heldReply() const;
     void scheduleRetry();
     void clearPendingPlan();
     void runPlan(SafeActionPlan plan, std::optional<std::string> prompt, std::optional<std::string> conversation);
@@ -308,6 +312,14 @@ private:
     // Stages of an unsaved set: in memory only, forgotten at each reset, so a
     // new sketch never inherits the last one's history.
     std::unique_ptr<VantorelLifecycleStore> unsavedLifecycle_;
+
+    // Context polls compare each reply with the last one parsed; the mirror
+    // remembers which reply it was built from (mirrorReply_, while
+    // mirrorFrom_ is still currentContext) and the "session" event as sent.
+    std::shared_ptr<ContextReplyReader> contextReader_ = std::make_shared<ContextReplyReader>();
+    std::weak_ptr<Json> mirrorFrom_;
+    std::uint64_t mirrorReply_ = 0;
+    std::optional<std::string> sessionEvent_;
 
     Timer pollTimer_;
     Timer relaunchTimer_;

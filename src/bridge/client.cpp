@@ -63,7 +63,8 @@ nlohmann::json acceptAppReply(long status, std::string_view body) {
     if (status >= 200 && status <= 299 && ok.value_or(false)) {
         auto result = parsed->find("result");
         if (result == parsed->end()) throw BridgeFailure(BridgeFailureCase::invalidResponse);
-        return *result;
+        // Moved out: a context's tree is tens of thousands of nodes.
+        return std::move(*result);
     }
     if (const auto* error = json::object(*parsed, "error")) {
         if (auto message = json::text(*error, "message")) throw BridgeFailure::remote(*message);
@@ -79,6 +80,13 @@ BridgeClient::BridgeClient(std::optional<std::filesystem::path> configurationFil
 nlohmann::json BridgeClient::request(std::string_view path, std::string_view method,
                                      const std::optional<nlohmann::json>& payload,
                                      std::optional<double> timeoutSeconds) const {
+    BridgeRawReply reply = exchange(path, method, payload, timeoutSeconds);
+    return acceptAppReply(reply.status, reply.body);
+}
+
+BridgeRawReply BridgeClient::exchange(std::string_view path, std::string_view method,
+                                      const std::optional<nlohmann::json>& payload,
+                                      std::optional<double> timeoutSeconds) const {
     auto url = configuration_.baseUrl.resolve(path);
     if (!url) throw BridgeFailure(BridgeFailureCase::configurationInvalid);
 
@@ -138,7 +146,7 @@ nlohmann::json BridgeClient::request(std::string_view path, std::string_view met
     long status = 0;
     curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
     if (status <= 0) throw BridgeFailure(BridgeFailureCase::invalidResponse);
-    return acceptAppReply(status, reply);
+    return {status, std::move(reply)};
 }
 
 void checkBridgeHealth(const nlohmann::json& health) {

@@ -46,6 +46,12 @@ public:
 // `error.message`, or the fixed refusal text).
 nlohmann::json acceptAppReply(long status, std::string_view body);
 
+// A reply as it came, before acceptAppReply.
+struct BridgeRawReply {
+    long status = 0;
+    std::string body;
+};
+
 class BridgeClient {
 public:
     // Reads and validates the configuration file (the user's bridge.json by
@@ -61,6 +67,13 @@ public:
     nlohmann::json request(std::string_view path, std::string_view method = "GET",
                            const std::optional<nlohmann::json>& payload = std::nullopt,
                            std::optional<double> timeoutSeconds = std::nullopt) const;
+
+    // The same exchange, the reply left unread: for a caller that can skip
+    // the parse of a body it has seen before. Throws BridgeFailure or
+    // BridgeTransportError.
+    BridgeRawReply exchange(std::string_view path, std::string_view method = "GET",
+                            const std::optional<nlohmann::json>& payload = std::nullopt,
+                            std::optional<double> timeoutSeconds = std::nullopt) const;
 
     // GET /v1/health and the version and capability gate. Throws
     // BridgeFailure::incompatible with the sentence the producer reads.

@@ -55,10 +55,87 @@ TEST_F(AppTest, RepliesWithoutSessionOrRevisionChangeNothing) {
     }
 }
 
-TEST_F(AppTest, ContextStatusCarriesAgeAndNullCaptureTime) {
+// A reply that differs from the last one only in its age and capture time
+// keeps the mirror, refreshed in place, and the page sees what a parse of it
+// would have shown.
+TEST_F(AppTest, ARepeatedReplyKeepsTheMirrorAndSendsWhatAParseWould) {
     connect();
-    json status = web.named("contextStatus").back();
-    EXPECT_EQ(status, (json{{"revision", 7}, {"ageMs", 5}, {"capturedAtUnix", nullptr}}));
+    EXPECT_EQ(web.named("contextStatus").back(), (json{{"revision", 7}, {"ageMs", 5}, {"capturedAtUnix", nullptr}}));
+    json reply{{"session", {{"project", "Club Loop"}, {"revision", 7}, {"tracks", json::array({{{"name", "Bass"}}})}}},
+               {"projectAnalysis", {{"tracks", json::array({{{"index", 0}, {"name", "Bass"}}})}}},
+               {"contextAgeMs", 5},
+               {"capturedAtUnix", 1700000000.5}};
+    fake.setContextReply(reply);
+    poll();
+    const json* mirror = app->currentContext.get();
+    auto pollEvents = [&] {
+        web.events.clear();
+        poll();
+        return web.events;
+    };
+    reply["contextAgeMs"] = 1250;
+    reply["capturedAtUnix"] = 1700000002;
+    fake.setContextReply(reply);
+    advance(5s);
+    const auto repeated = pollEvents();
+    EXPECT_EQ(app->currentContext.get(), mirror);
+    EXPECT_EQ(repeated.back()["value"], (json{{"revision", 7}, {"ageMs", 1250}, {"capturedAtUnix", 1700000002}}));
+
+    // The same reply parsed, the mirror being held elsewhere: the same events
+    // and the same mirror.
+    const json refreshed = *app->currentContext;
+    std::shared_ptr<const json> held = app->currentContext;
+    EXPECT_EQ(pollEvents(), repeated);
+    EXPECT_NE(app->currentContext.get(), mirror);
+    EXPECT_EQ(*app->currentContext, refreshed);
+
+    held.reset();
+    reply["session"]["revision"] = 8;
+    fake.setContextReply(reply);
+    poll();
+    EXPECT_EQ(web.named("contextStatus").back()["revision"], 8);
+}
+
+TEST(ContextReplies, OnlyTheTimingMembersMayDifferFromTheParsedReply) {
+    const std::string first =
+        R"({"ok":true,"result":{"session":{"revision":7},"contextAgeMs":5,"capturedAtUnix":1.5}})";
+    struct Row {
+        std::string next;
+        bool repeats;
+    } rows[] = {
+        {R"({"ok":true,"result":{"session":{"revision":7},"contextAgeMs":12345,"capturedAtUnix":-2e3}})", true},
+        {R"({"ok":true,"result":{"session":{"revision":8},"contextAgeMs":5,"capturedAtUnix":1.5}})", false},
+        {R"({"ok":true,"result":{"session":{"revision":7},"contextAgeMs":"5","capturedAtUnix":1.5}})", false},
+        {R"({"ok":true,"result":{"session":{"revision":7},"contextAgeMs":5,"capturedAtUnix":1.5}} )", false},
+        {R"({"ok":true,"result":{"session":{"revision":7},"contextAgeMs":05,"capturedAtUnix":1.5}})", false},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.next);
+        ContextReplyReader reader;
+        ContextReply parsed = reader.read(200, first, 0);
+        ASSERT_TRUE(parsed.result);
+        ASSERT_NE(parsed.number, 0u);
+        ContextReply next;
+        try {
+            next = reader.read(200, row.next, parsed.number);
+        } catch (const std::exception&) {
+            EXPECT_FALSE(row.repeats);
+            continue;
+        }
+        EXPECT_EQ(!next.result, row.repeats);
+        if (row.repeats) {
+            EXPECT_EQ(next.number, parsed.number);
+            EXPECT_EQ(next.timing, (json{{"contextAgeMs", 12345}, {"capturedAtUnix", -2e3}}));
+        }
+        // Unless the mirror says it holds that reply, every reply is parsed.
+        EXPECT_TRUE(reader.read(200, first, 0).result);
+    }
+    // Replies that can never be taken as a repeat: keys escaped or repeated.
+    for (std::string body : {R"({"ok":true,"result":{"context\u0041geMs":5}})",
+                             R"({"ok":true,"result":{"contextAgeMs":5,"contextAgeMs":6}})",
+                             R"({"ok":true,"result":{},"result":{"contextAgeMs":5}})"}) {
+        EXPECT_EQ(ContextReplyReader().read(200, body, 0).number, 0u) << body;
+    }
 }
 
 TEST_F(AppTest, RenamingResetsOnceAndAHiccupDoesNotHideAnotherSet) {
