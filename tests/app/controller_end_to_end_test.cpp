@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <set>
+#include <thread>
 
 using nlohmann::json;
 using vantorel::testing::ControllerSession;
@@ -183,23 +184,49 @@ TEST_F(ControllerEndToEnd, EditAfterPlanningRebuildsThePlan) {
     EXPECT_GT((*rebuilt)["plan"]["expectedRevision"].get<long long>(), planned);
 }
 
-TEST_F(ControllerEndToEnd, LiveQuitsMidSessionThenComesBack) {
+TEST_F(ControllerEndToEnd, LiveKilledInASlowStepFailsTheRunThenComesBack) {
     auto& s = connected();
+    auto plan = planFor("mute la piste 1");
+    ASSERT_TRUE(plan && (*plan)["ok"] == true) << (plan ? plan->dump() : "");
+    s.bridge("POST", "/v1/sim/delay", {{"path", "/v1/tracks/state"}, {"seconds", 10}, {"times", 1}});
+    s.send({{"type", "executePlan"}, {"planId", (*plan)["plan"]["planId"]}});
+    ASSERT_TRUE(s.waitEvent("planProgress"));
+    std::this_thread::sleep_for(500ms);  // the step is held by Live
     s.skipAll();
     const int port = s.live().port();
-    s.live().kill();
+    s.live().kill();  // its /proc entry vanishes with it
     auto reset = s.waitEvent("sessionReset", 10s);
     ASSERT_TRUE(reset);
     EXPECT_EQ((*reset)["reason"], "abletonClosed");
-    auto connection = s.waitEvent("connection", 5s);
-    ASSERT_TRUE(connection);
+    auto invalidated = s.waitEvent("contextInvalidated", 2s);
+    auto connection = s.waitEvent("connection", 2s);
+    ASSERT_TRUE(invalidated && connection);
+    EXPECT_EQ((*connection)["connected"], false);
     EXPECT_EQ((*connection)["abletonRunning"], false);
+    EXPECT_EQ((*connection)["message"], (*invalidated)["message"]);
+    // The run ended on the lost connection, before or after Live was seen gone.
+    std::optional<json> failed;
+    for (const auto& line : s.all())
+        if (line.value("event", "") == "planExecutionResult") failed = line["value"];
+    if (!failed) failed = s.waitEvent("planExecutionResult", 5s);
+    ASSERT_TRUE(failed);
+    EXPECT_EQ((*failed)["ok"], false);
+    EXPECT_EQ((*failed)["completed"], 0);
+    EXPECT_EQ((*failed)["undoAvailable"], false);
+    // The run let go of its guard: an undo is refused for the connection, not
+    // for an action in progress.
+    s.send({{"type", "undo"}});
+    auto undo = s.waitEvent("undoResult");
+    ASSERT_TRUE(undo);
+    EXPECT_EQ((*undo)["message"], "Ableton n’est pas connecté.");
 
     s.live().start(port);
     auto restarted = s.waitEvent("sessionReset", 10s);
     ASSERT_TRUE(restarted);
     EXPECT_EQ((*restarted)["reason"], "abletonRestarted");
+    const auto seenAt = std::chrono::steady_clock::now();
     EXPECT_TRUE(s.waitEvent("session", 10s));
+    EXPECT_GT(std::chrono::steady_clock::now() - seenAt, 1500ms);
 }
 
 TEST_F(ControllerEndToEnd, JunkLinesDoNothingAndEndOfInputExitsCleanly) {
