@@ -25,8 +25,22 @@ void initialiseCurl() {
     std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
 }
 
+struct Collected {
+    CURL* handle = nullptr;
+    std::string body;
+};
+
 std::size_t collect(char* data, std::size_t size, std::size_t count, void* target) {
-    static_cast<std::string*>(target)->append(data, size * count);
+    auto* collected = static_cast<Collected*>(target);
+    // A context is megabytes: one allocation of the announced size rather
+    // than a string doubled a dozen times, each step left behind in the heap.
+    if (collected->body.empty()) {
+        curl_off_t length = -1;
+        if (curl_easy_getinfo(collected->handle, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) == CURLE_OK &&
+            length > 0 && length <= (curl_off_t{64} << 20))
+            collected->body.reserve(static_cast<std::size_t>(length));
+    }
+    collected->body.append(data, size * count);
     return size * count;
 }
 
@@ -133,7 +147,7 @@ BridgeRawReply BridgeClient::exchange(std::string_view path, std::string_view me
     curl.addHeader("Expect:");
     curl_easy_setopt(h, CURLOPT_HTTPHEADER, curl.headers);
 
-    std::string reply;
+    Collected reply{h, {}};
     curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, collect);
     curl_easy_setopt(h, CURLOPT_WRITEDATA, &reply);
     char detail[CURL_ERROR_SIZE] = {0};
@@ -146,7 +160,7 @@ BridgeRawReply BridgeClient::exchange(std::string_view path, std::string_view me
     long status = 0;
     curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
     if (status <= 0) throw BridgeFailure(BridgeFailureCase::invalidResponse);
-    return {status, std::move(reply)};
+    return {status, std::move(reply.body)};
 }
 
 void checkBridgeHealth(const nlohmann::json& health) {
