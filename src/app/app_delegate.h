@@ -315,7 +315,7 @@ private:
 
     // Context polls compare each reply with the last one parsed; the mirror
     // remembers which reply it was built from (mirrorReply_, while
-    // mirrorFrom_ is still currentContext) and the "session" event as sent.
+    // mirrorFrom_ is still currentContext) and the "session" value as sent.
     std::shared_ptr<ContextReplyReader> contextReader_ = std::make_shared<ContextReplyReader>();
     std::weak_ptr<Json> mirrorFrom_;
     std::uint64_t mirrorReply_ = 0;
