@@ -1,5 +1,6 @@
 #include "shell/desktop_shell.h"
 
+#include "app/platform.h"
 #include "app/proc_applications.h"
 #include "common/files.h"
 #include "shell/autostart.h"
@@ -106,8 +107,8 @@ void DesktopShell::chooseFolder(std::function<void(std::optional<std::filesystem
         return;
     }
     GtkFileChooserNative* chooser = gtk_file_chooser_native_new(
-        "Choisir le dossier de projets Ableton", panel_->window(), GTK_FILE_CHOOSER_ACTION_SELECT_FOLDER,
-        "Indexer ce dossier", "Annuler");
+        folder_chooser::title.data(), panel_->window(), GTK_FILE_CHOOSER_ACTION_SELECT_FOLDER,
+        folder_chooser::button.data(), "Annuler");
     gtk_file_chooser_set_create_folders(GTK_FILE_CHOOSER(chooser), FALSE);
     gtk_file_chooser_set_select_multiple(GTK_FILE_CHOOSER(chooser), FALSE);
     choosingFolder_ = true;
