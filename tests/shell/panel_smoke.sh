@@ -65,7 +65,9 @@ check "back from compact" test "$(desktop_session_geometry "$panel")" = "978 24 
 # does not map them itself). What the composer holds is read back through
 # the clipboard.
 composer() {
-    printf 'vide' | xclip -selection clipboard
+    # xclip stays behind to serve the clipboard until another owner takes it:
+    # it must not hold this function's output open.
+    printf 'vide' | xclip -selection clipboard > /dev/null 2>&1
     xdotool key ctrl+a ctrl+c
     sleep 0.3
     xclip -o -selection clipboard
