@@ -97,6 +97,8 @@ private:
         double weight;
     };
     void frame(const float* samples);
+    // Whether a frame's mean square is under the silence threshold.
+    static bool silent(const float* samples);
 
     std::unique_ptr<RealDft> dft_;
     std::vector<float> window_;
@@ -111,8 +113,7 @@ private:
 // so the mix takes no second buffer). The other channels are released.
 Samples mixToMono(Channels&& channels);
 
-// The same mix of `frames` interleaved frames of `channels` samples, into
-// `mono`.
-void mixInterleaved(const float* interleaved, std::size_t frames, std::size_t channels, float* mono);
+// The same mix of de-interleaved channels of one length, into `mono`.
+void mixChannels(std::span<const std::span<const float>> channels, float* mono);
 
 }  // namespace vantorel::analysis

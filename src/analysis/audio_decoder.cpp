@@ -155,6 +155,13 @@ AudioSource AudioSource::openMemory(std::span<const std::uint8_t> bytes) {
 
 void AudioSource::checkFormat() {
     if (info_.samplerate <= 0 || info_.channels <= 0) throw DecodeError{DecodeFailure::unsupported};
+    // The containers whose 16-bit samples the decoder turns into floats as
+    // x × 2⁻¹⁵: reading them as integers and scaling gives the same floats
+    // for a fraction of the decoder's work.
+    const int container = info_.format & SF_FORMAT_TYPEMASK;
+    shortSamples_ = (info_.format & SF_FORMAT_SUBMASK) == SF_FORMAT_PCM_16 &&
+                    (container == SF_FORMAT_WAV || container == SF_FORMAT_WAVEX || container == SF_FORMAT_AIFF ||
+                     container == SF_FORMAT_W64 || container == SF_FORMAT_RF64 || container == SF_FORMAT_CAF);
 }
 
 AudioSource::AudioSource(AudioSource&& other) noexcept
@@ -162,7 +169,8 @@ AudioSource::AudioSource(AudioSource&& other) noexcept
       info_(other.info_),
       descriptor_(std::exchange(other.descriptor_, -1)),
       memory_(std::move(other.memory_)),
-      moved_(other.moved_) {}
+      moved_(other.moved_),
+      shortSamples_(other.shortSamples_) {}
 
 AudioSource::~AudioSource() {
     if (file_ != nullptr) sf_close(file_);
@@ -185,6 +193,61 @@ std::int64_t AudioSource::readFrames(float* interleaved, std::int64_t frames) {
     return std::max<sf_count_t>(got, 0);
 }
 
+namespace {
+
+// Frame i of `frames` interleaved frames into channels[c][at + i], each
+// sample times `scale`.
+template <typename Sample>
+void deinterleave(const Sample* interleaved, std::size_t frames, std::span<float* const> channels, std::size_t at,
+                  float scale) {
+    if (channels.size() == 2) {
+        float* left = channels[0] + at;
+        float* right = channels[1] + at;
+        for (std::size_t i = 0; i < frames; ++i) {
+            left[i] = static_cast<float>(interleaved[2 * i]) * scale;
+            right[i] = static_cast<float>(interleaved[2 * i + 1]) * scale;
+        }
+        return;
+    }
+    for (std::size_t c = 0; c < channels.size(); ++c) {
+        float* target = channels[c] + at;
+        const Sample* sample = interleaved + c;
+        for (std::size_t i = 0; i < frames; ++i, sample += channels.size()) target[i] = static_cast<float>(*sample) * scale;
+    }
+}
+
+}  // namespace
+
+std::int64_t AudioSource::readChannels(std::span<float* const> channels, std::int64_t frames) {
+    const auto count = static_cast<std::size_t>(info_.channels);
+    if (frames <= 0 || channels.size() != count) return 0;
+    // 2⁻¹⁵, the decoder's own scale for 16-bit samples: exact, as every
+    // 16-bit value is a float.
+    constexpr float kShortScale = 1.0f / 32768.0f;
+    std::int64_t done = 0;
+    while (done < frames) {
+        const std::int64_t want = std::min<std::int64_t>(frames - done, kChunkFrames);
+        const auto slots = static_cast<std::size_t>(want) * count;
+        sf_count_t got = 0;
+        if (shortSamples_) {
+            if (shorts_.size() < slots) shorts_.resize(slots);
+            got = sf_readf_short(file_, shorts_.data(), want);
+            if (sf_error(file_) != SF_ERR_NO_ERROR) throw DecodeError{DecodeFailure::unreadable};
+            got = std::max<sf_count_t>(got, 0);
+            if (got > 0) moved_ = true;
+            deinterleave(shorts_.data(), static_cast<std::size_t>(got), channels, static_cast<std::size_t>(done),
+                         kShortScale);
+        } else {
+            if (floats_.size() < slots) floats_.resize(slots);
+            got = readFrames(floats_.data(), want);
+            deinterleave(floats_.data(), static_cast<std::size_t>(got), channels, static_cast<std::size_t>(done), 1.0f);
+        }
+        done += got;
+        if (got < want) break;
+    }
+    return done;
+}
+
 Channels AudioSource::read(std::int64_t first, std::int64_t count) {
     const int channels = info_.channels;
     if (count <= 0) return Channels(static_cast<std::size_t>(channels));
@@ -192,23 +255,19 @@ Channels AudioSource::read(std::int64_t first, std::int64_t count) {
 
     Channels out(static_cast<std::size_t>(channels));
     for (auto& channel : out) channel.reserve(static_cast<std::size_t>(count));
-    std::vector<float> interleaved(static_cast<std::size_t>(std::min<std::int64_t>(count, kChunkFrames)) *
-                                   static_cast<std::size_t>(channels));
+    std::vector<float*> targets(out.size());
 
     seek(first);
     std::int64_t remaining = count;
     while (remaining > 0) {
-        sf_count_t want = std::min<sf_count_t>(remaining, kChunkFrames);
-        sf_count_t got = readFrames(interleaved.data(), want);
-        if (got <= 0) break;
-        for (int c = 0; c < channels; ++c) {
-            auto& channel = out[static_cast<std::size_t>(c)];
-            std::size_t base = channel.size();
-            channel.resize(base + static_cast<std::size_t>(got));
-            float* target = channel.data() + base;
-            const float* sample = interleaved.data() + c;
-            for (sf_count_t i = 0; i < got; ++i, sample += channels) target[i] = *sample;
+        const std::int64_t want = std::min<std::int64_t>(remaining, kChunkFrames);
+        const std::size_t base = out[0].size();
+        for (std::size_t c = 0; c < out.size(); ++c) {
+            out[c].resize(base + static_cast<std::size_t>(want));
+            targets[c] = out[c].data() + base;
         }
+        const std::int64_t got = readChannels(targets, want);
+        for (auto& channel : out) channel.resize(base + static_cast<std::size_t>(got));
         remaining -= got;
         if (got < want) break;
     }

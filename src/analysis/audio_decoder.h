@@ -111,6 +111,9 @@ public:
     // DecodeError{unreadable} on a seek or decode error.
     void seek(std::int64_t first);
     std::int64_t readFrames(float* interleaved, std::int64_t frames);
+    // The same, de-interleaved: up to `frames` frames into channels[c][0…],
+    // one buffer per channel.
+    std::int64_t readChannels(std::span<float* const> channels, std::int64_t frames);
 
 private:
     struct Memory;
@@ -122,6 +125,9 @@ private:
     int descriptor_ = -1;
     std::unique_ptr<Memory> memory_;
     bool moved_ = false;  // the decoder has left the first frame
+    bool shortSamples_ = false;           // 16-bit PCM: decoded as integers and scaled here
+    std::vector<std::int16_t> shorts_;    // readChannels' interleaved frames
+    std::vector<float> floats_;
 };
 
 }  // namespace vantorel::analysis

@@ -3,6 +3,7 @@
 #include "analysis/analysis_pipeline.h"
 #include "analysis/audio_cache.h"
 #include "analysis/dft.h"
+#include "analysis/lanes.h"
 #include "analysis/loudness_meter.h"
 
 #include <algorithm>
@@ -24,6 +25,8 @@
 namespace vantorel {
 
 namespace {
+
+namespace lanes = analysis::lanes;
 
 constexpr double kMaxSeconds = 90.0;
 constexpr std::int64_t kMinFrames = 2048;
@@ -94,9 +97,15 @@ public:
         if (window_ <= kMinShortTermWindow) window_ = kMinShortTermWindow;
     }
     void add(std::span<const float> samples) {
-        for (float sample : samples) {
-            squares_ += static_cast<double>(sample) * sample;
-            if (++filled_ == window_) {
+        std::size_t i = 0;
+        while (i < samples.size()) {
+            const std::size_t take = std::min(samples.size() - i, window_ - filled_);
+            double squares = squares_;
+            for (std::size_t j = i; j < i + take; ++j) squares += static_cast<double>(samples[j]) * samples[j];
+            squares_ = squares;
+            i += take;
+            filled_ += take;
+            if (filled_ == window_) {
                 const double meanSquare = squares_ / static_cast<double>(window_);
                 if (meanSquare > kSilentWindowMeanSquare) values_.push_back(std::sqrt(meanSquare));
                 squares_ = 0;
@@ -125,11 +134,19 @@ public:
             const std::size_t index = position_ / bucket_;
             if (index >= highest_.size()) break;
             const std::size_t take = std::min(samples.size() - i, (index + 1) * bucket_ - position_);
-            float highest = highest_[index];
-            for (std::size_t j = i; j < i + take; ++j) {
-                // A non-finite sample has no height to draw.
+            // A non-finite sample has no height to draw. The largest of
+            // magnitudes is the same whatever order they are compared in.
+            constexpr float kLargest = std::numeric_limits<float>::max();
+            lanes::Floats lanesHighest{};
+            std::size_t j = i;
+            for (; j + lanes::kFloats <= i + take; j += lanes::kFloats) {
+                const lanes::Floats magnitude = lanes::magnitude(lanes::load(samples.data() + j));
+                lanesHighest = lanes::larger(lanesHighest, lanes::keep(magnitude <= kLargest, magnitude));
+            }
+            float highest = std::max(highest_[index], lanes::largestOf(lanesHighest));
+            for (; j < i + take; ++j) {
                 const float magnitude = std::fabs(samples[j]);
-                highest = magnitude <= std::numeric_limits<float>::max() ? std::max(highest, magnitude) : highest;
+                highest = magnitude <= kLargest ? std::max(highest, magnitude) : highest;
             }
             highest_[index] = highest;
             i += take;
@@ -253,41 +270,47 @@ class StereoStream {
 public:
     void add(std::span<const float> left, std::span<const float> right) {
         const std::size_t frames = std::min(left.size(), right.size());
-        auto usable = [&](std::size_t i) { return std::isfinite(left[i]) && std::isfinite(right[i]); };
-        std::array<double, kLanes> blockLeft{}, blockRight{};
-        std::array<std::size_t, kLanes> blockCounted{};
-        auto first = [&](std::size_t lane, std::size_t i) {
-            const bool ok = usable(i);
-            const double l = ok ? static_cast<double>(left[i]) : 0.0, r = ok ? static_cast<double>(right[i]) : 0.0;
-            blockLeft[lane] += l;
-            blockRight[lane] += r;
-            blockCounted[lane] += ok;
-            const double mid = (l + r) / 2.0, side = (l - r) / 2.0;
-            mids_[lane] += mid * mid;
-            sides_[lane] += side * side;
-        };
+        // Sums in locals, which the compiler keeps in registers.
+        Pair blockLeft{}, blockRight{}, mids = mids_, sides = sides_;
+        Counts blockCounted{};
         std::size_t i = 0;
         for (; i + kLanes <= frames; i += kLanes) {
-            for (std::size_t lane = 0; lane < kLanes; ++lane) first(lane, i + lane);
+            const lanes::Floats l = lanes::load(left.data() + i), r = lanes::load(right.data() + i);
+            first(blockLeft[0], blockRight[0], blockCounted[0], mids[0], sides[0], lanes::lowHalf(l), lanes::lowHalf(r));
+            first(blockLeft[1], blockRight[1], blockCounted[1], mids[1], sides[1], lanes::highHalf(l), lanes::highHalf(r));
         }
-        for (; i < frames; ++i) first(0, i);
+        for (; i < frames; ++i) {
+            // The last few, on lane 0.
+            const bool ok = std::isfinite(left[i]) && std::isfinite(right[i]);
+            const double l = ok ? static_cast<double>(left[i]) : 0.0, r = ok ? static_cast<double>(right[i]) : 0.0;
+            blockLeft[0][0] += l;
+            blockRight[0][0] += r;
+            blockCounted[0][0] += ok;
+            const double mid = (l + r) / 2.0, side = (l - r) / 2.0;
+            mids[0][0] += mid * mid;
+            sides[0][0] += side * side;
+        }
+        mids_ = mids;
+        sides_ = sides;
 
         const auto n = static_cast<double>(total(blockCounted));
         if (n == 0) return;
         const double meanLeft = total(blockLeft) / n, meanRight = total(blockRight) / n;
-        std::array<double, kLanes> products{}, squaresLeft{}, squaresRight{};
-        auto second = [&](std::size_t lane, std::size_t i) {
-            const bool ok = usable(i);
+        Pair products{}, squaresLeft{}, squaresRight{};
+        for (i = 0; i + kLanes <= frames; i += kLanes) {
+            const lanes::Floats l = lanes::load(left.data() + i), r = lanes::load(right.data() + i);
+            second(products[0], squaresLeft[0], squaresRight[0], lanes::lowHalf(l), lanes::lowHalf(r), meanLeft, meanRight);
+            second(products[1], squaresLeft[1], squaresRight[1], lanes::highHalf(l), lanes::highHalf(r), meanLeft,
+                   meanRight);
+        }
+        for (; i < frames; ++i) {
+            const bool ok = std::isfinite(left[i]) && std::isfinite(right[i]);
             const double dl = ok ? static_cast<double>(left[i]) - meanLeft : 0.0;
             const double dr = ok ? static_cast<double>(right[i]) - meanRight : 0.0;
-            products[lane] += dl * dr;
-            squaresLeft[lane] += dl * dl;
-            squaresRight[lane] += dr * dr;
-        };
-        for (i = 0; i + kLanes <= frames; i += kLanes) {
-            for (std::size_t lane = 0; lane < kLanes; ++lane) second(lane, i + lane);
+            products[0][0] += dl * dr;
+            squaresLeft[0][0] += dl * dl;
+            squaresRight[0][0] += dr * dr;
         }
-        for (; i < frames; ++i) second(0, i);
 
         const double before = merged_, after = merged_ + n;
         const double deltaLeft = meanLeft - meanLeft_, deltaRight = meanRight - meanRight_;
@@ -310,13 +333,43 @@ public:
     }
 
 private:
+    // Frame i goes to lane i mod 4: lanes 0, 1 in the first vector of a
+    // pair, 2, 3 in the second.
     static constexpr std::size_t kLanes = 4;
-    template <typename T>
-    static T total(const std::array<T, kLanes>& lanes) {
-        return lanes[0] + lanes[1] + lanes[2] + lanes[3];
+    using Pair = std::array<lanes::Doubles, 2>;
+    using Counts = std::array<lanes::DoubleMask, 2>;
+
+    // Both finite: widened floats, whose magnitudes add up to a finite
+    // double exactly when neither is infinite or NaN.
+    static lanes::DoubleMask usable(lanes::Doubles l, lanes::Doubles r) {
+        return lanes::magnitude(l) + lanes::magnitude(r) <= std::numeric_limits<double>::max();
+    }
+    static void first(lanes::Doubles& sumLeft, lanes::Doubles& sumRight, lanes::DoubleMask& counted,
+                      lanes::Doubles& mids, lanes::Doubles& sides, lanes::Doubles left, lanes::Doubles right) {
+        const lanes::DoubleMask ok = usable(left, right);
+        const lanes::Doubles l = lanes::keep(ok, left), r = lanes::keep(ok, right);
+        sumLeft += l;
+        sumRight += r;
+        counted -= ok;  // a set mask is −1
+        const lanes::Doubles mid = (l + r) / 2.0, side = (l - r) / 2.0;
+        mids += mid * mid;
+        sides += side * side;
+    }
+    static void second(lanes::Doubles& products, lanes::Doubles& squaresLeft, lanes::Doubles& squaresRight,
+                       lanes::Doubles left, lanes::Doubles right, double meanLeft, double meanRight) {
+        const lanes::DoubleMask ok = usable(left, right);
+        const lanes::Doubles dl = lanes::keep(ok, left - meanLeft);
+        const lanes::Doubles dr = lanes::keep(ok, right - meanRight);
+        products += dl * dr;
+        squaresLeft += dl * dl;
+        squaresRight += dr * dr;
+    }
+    static double total(const Pair& pair) { return pair[0][0] + pair[0][1] + pair[1][0] + pair[1][1]; }
+    static std::size_t total(const Counts& pair) {
+        return static_cast<std::size_t>(pair[0][0] + pair[0][1] + pair[1][0] + pair[1][1]);
     }
 
-    std::array<double, kLanes> mids_{}, sides_{};
+    Pair mids_{}, sides_{};
     double merged_ = 0, meanLeft_ = 0, meanRight_ = 0;
     double covariance_ = 0, varianceLeft_ = 0, varianceRight_ = 0;
 };
@@ -454,46 +507,72 @@ namespace analysis {
 namespace {
 
 // Peak, sums and counts over the finite samples. Four independent lanes keep
-// the double-precision sums from waiting on one another; a non-finite
-// sample contributes nothing to any lane.
+// the double-precision sums from waiting on one another (sample i goes to
+// lane i mod 4: lanes 0, 1 in the first vector of a pair, 2, 3 in the
+// second); a non-finite sample contributes nothing to any lane.
 class Levels {
 public:
     void add(std::span<const float> samples) {
+        // In locals, which the compiler keeps in registers.
+        Sums sums = sums_;
         const std::size_t n = samples.size();
         std::size_t i = 0;
         for (; i + kLanes <= n; i += kLanes) {
-            for (std::size_t lane = 0; lane < kLanes; ++lane) take(lane, samples[i + lane]);
+            const lanes::Floats x = lanes::load(samples.data() + i);
+            take(sums, 0, lanes::lowHalf(x));
+            take(sums, 1, lanes::highHalf(x));
         }
-        for (; i < n; ++i) take(0, samples[i]);
+        for (; i < n; ++i) {
+            // The last few, on lane 0.
+            const bool usable = std::isfinite(samples[i]);
+            const double x = usable ? static_cast<double>(samples[i]) : 0.0;
+            const double magnitude = std::fabs(x);
+            sums.finite[0][0] += usable;
+            sums.clipped[0][0] += magnitude >= kClipLevel;
+            sums.peak[0][0] = std::max(sums.peak[0][0], magnitude);
+            sums.squares[0][0] += x * x;
+            sums.sum[0][0] += x;
+        }
+        sums_ = sums;
     }
-    std::size_t finite() const { return total(finite_); }
-    std::size_t clipped() const { return total(clipped_); }
-    double peak() const { return *std::max_element(peak_.begin(), peak_.end()); }
-    double squares() const { return total(squares_); }
-    double sum() const { return total(sum_); }
+    std::size_t finite() const { return static_cast<std::size_t>(total(sums_.finite)); }
+    std::size_t clipped() const { return static_cast<std::size_t>(total(sums_.clipped)); }
+    double peak() const {
+        const auto& peak = sums_.peak;
+        return std::max({peak[0][0], peak[0][1], peak[1][0], peak[1][1]});
+    }
+    double squares() const { return total(sums_.squares); }
+    double sum() const { return total(sums_.sum); }
 
 private:
     static constexpr std::size_t kLanes = 4;
+    struct Sums {
+        std::array<lanes::DoubleMask, 2> finite{}, clipped{};
+        std::array<lanes::Doubles, 2> peak{}, squares{}, sum{};
+    };
 
-    void take(std::size_t lane, float sample) {
-        const bool usable = std::isfinite(sample);
-        const double x = usable ? static_cast<double>(sample) : 0.0;
-        const double magnitude = std::fabs(x);
-        finite_[lane] += usable;
-        clipped_[lane] += magnitude >= kClipLevel;
-        peak_[lane] = std::max(peak_[lane], magnitude);
-        squares_[lane] += x * x;
-        sum_[lane] += x;
+    static void take(Sums& sums, std::size_t half, lanes::Doubles sample) {
+        const lanes::DoubleMask usable = lanes::magnitude(sample) <= std::numeric_limits<double>::max();
+        const lanes::Doubles x = lanes::keep(usable, sample);
+        const lanes::Doubles magnitude = lanes::magnitude(x);
+        sums.finite[half] -= usable;  // a set mask is −1
+        sums.clipped[half] -= magnitude >= kClipLevel;
+        sums.peak[half] = lanes::larger(sums.peak[half], magnitude);
+        sums.squares[half] += x * x;
+        sums.sum[half] += x;
     }
-    template <typename T>
-    static T total(const std::array<T, kLanes>& lanes) {
-        T result{};
-        for (T value : lanes) result += value;
+    static double total(const std::array<lanes::Doubles, 2>& pair) {
+        double result = 0;
+        for (const lanes::Doubles& half : pair) result += half[0], result += half[1];
+        return result;
+    }
+    static std::int64_t total(const std::array<lanes::DoubleMask, 2>& pair) {
+        std::int64_t result = 0;
+        for (const lanes::DoubleMask& half : pair) result += half[0], result += half[1];
         return result;
     }
 
-    std::array<std::size_t, kLanes> finite_{}, clipped_{};
-    std::array<double, kLanes> peak_{}, squares_{}, sum_{};
+    Sums sums_;
 };
 
 }  // namespace
@@ -512,17 +591,26 @@ Samples mixToMono(Channels&& channels) {
     return mono;
 }
 
-void mixInterleaved(const float* interleaved, std::size_t frames, std::size_t channels, float* mono) {
-    if (channels == 1) {
-        std::copy(interleaved, interleaved + frames, mono);
+void mixChannels(std::span<const std::span<const float>> channels, float* mono) {
+    if (channels.empty()) return;
+    const std::size_t frames = channels[0].size();
+    if (channels.size() == 1) {
+        std::copy(channels[0].begin(), channels[0].end(), mono);
         return;
     }
-    const auto count = static_cast<float>(channels);
-    for (std::size_t i = 0; i < frames; ++i, interleaved += channels) {
-        float sum = interleaved[0];
-        for (std::size_t c = 1; c < channels; ++c) sum += interleaved[c];
-        mono[i] = sum / count;
+    const auto count = static_cast<float>(channels.size());
+    if (channels.size() == 2) {
+        const float* left = channels[0].data();
+        const float* right = channels[1].data();
+        for (std::size_t i = 0; i < frames; ++i) mono[i] = (left[i] + right[i]) / count;
+        return;
     }
+    std::copy(channels[0].begin(), channels[0].end(), mono);
+    for (std::size_t c = 1; c < channels.size(); ++c) {
+        const float* samples = channels[c].data();
+        for (std::size_t i = 0; i < frames; ++i) mono[i] += samples[i];
+    }
+    for (std::size_t i = 0; i < frames; ++i) mono[i] /= count;
 }
 
 namespace {
@@ -548,6 +636,7 @@ std::size_t blockFrames(std::size_t subBlockFrames, std::size_t channels) {
 // One decoded block: its channels and their mono mix.
 struct Block {
     std::vector<std::vector<float>> channels;
+    std::vector<float*> targets;                // where each channel is decoded
     std::vector<std::span<const float>> views;  // the first `frames` of each channel
     std::vector<float> mono;
     std::size_t frames = 0;
@@ -565,10 +654,11 @@ struct Block {
 // work runs at once on the caller's.
 class SecondCore {
 public:
-    SecondCore(std::size_t channels, std::size_t frames, std::function<void(const Block&)> work)
+    SecondCore(std::size_t channels, std::size_t frames, std::function<void(Block&)> work)
         : work_(std::move(work)), blocks_(kBlocksInFlight) {
         for (Block& block : blocks_) {
             block.channels.assign(channels, std::vector<float>(frames));
+            for (std::vector<float>& channel : block.channels) block.targets.push_back(channel.data());
             block.views.resize(channels);
             block.mono.resize(frames);
             free_.push_back(&block);
@@ -590,6 +680,15 @@ public:
         Block* block = free_.back();
         free_.pop_back();
         return *block;
+    }
+
+    // A block taken and left unfilled.
+    void putBack(Block& block) {
+        {
+            std::lock_guard guard(mutex_);
+            free_.push_back(&block);
+        }
+        freed_.notify_one();
     }
 
     void hand(Block& block) {
@@ -651,7 +750,7 @@ private:
         }
     }
 
-    std::function<void(const Block&)> work_;
+    std::function<void(Block&)> work_;
     std::vector<Block> blocks_;
     std::mutex mutex_;
     std::condition_variable queued_, freed_;
@@ -683,26 +782,28 @@ public:
     std::size_t run(AudioSource& source, std::int64_t first, std::size_t expected) {
         const std::size_t channels = levels_.size();
         const std::size_t frames = blockFrames(loudness_.subBlockFrames(), channels);
-        // The oversampling and the chroma, the two costliest parts, run on
-        // the second core; everything else beside the decoding.
-        SecondCore second(channels, frames, [this](const Block& block) {
+        // The decoding, the levels, the image and the K-weighting (whose
+        // filters wait on their own last output, so cannot be hurried) on
+        // this core; the mono mix and all that reads it, and the
+        // oversampling, on the second: about as long.
+        SecondCore second(channels, frames, [this](Block& block) {
+            mixChannels(block.views, block.mono.data());
             truePeak_.addTruePeakOnly(block.views);
+            shortTerm_.add(block.monoView());
+            waveform_.add(block.monoView());
+            spectrum_.add(block.monoView());
             if (chroma_) chroma_->add(block.monoView());
         });
-        std::vector<float> interleaved(frames * channels);
         std::size_t read = 0;
         source.seek(first);
         while (read < expected) {
             const std::size_t want = std::min(expected - read, frames);
-            const auto got = static_cast<std::size_t>(source.readFrames(interleaved.data(), static_cast<std::int64_t>(want)));
-            if (got == 0) break;
             Block& block = second.take();
-            for (std::size_t c = 0; c < channels; ++c) {
-                float* target = block.channels[c].data();
-                const float* sample = interleaved.data() + c;
-                for (std::size_t i = 0; i < got; ++i, sample += channels) target[i] = *sample;
+            const auto got = static_cast<std::size_t>(source.readChannels(block.targets, static_cast<std::int64_t>(want)));
+            if (got == 0) {
+                second.putBack(block);
+                break;
             }
-            mixInterleaved(interleaved.data(), got, channels, block.mono.data());
             block.resize(got);
             measure(block);
             second.hand(block);
@@ -782,21 +883,19 @@ private:
         for (std::size_t c = 0; c < levels_.size(); ++c) levels_[c].add(block.views[c]);
         if (block.views.size() >= 2) stereo_.add(block.views[0], block.views[1]);
         loudness_.addLoudnessOnly(block.views);
-        shortTerm_.add(block.monoView());
-        waveform_.add(block.monoView());
-        spectrum_.add(block.monoView());
     }
 
     double sampleRate_;
     std::vector<Levels> levels_;  // one per channel
     StereoStream stereo_;
     LoudnessMeter loudness_;
-    LoudnessMeter truePeak_;  // fed on the second core
+    // Fed on the second core:
+    LoudnessMeter truePeak_;
     ShortTermStream shortTerm_;
     WaveformStream waveform_;
     SpectrumStream spectrum_;
     std::size_t keyFrames_;
-    std::unique_ptr<ChromaStream> chroma_;  // fed on the second core
+    std::unique_ptr<ChromaStream> chroma_;
 };
 
 }  // namespace

@@ -1,7 +1,11 @@
 #include "analysis/loudness_meter.h"
 
+#include "analysis/lanes.h"
+
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <limits>
 #include <numbers>
 #include <optional>
 
@@ -52,7 +56,20 @@ constexpr std::size_t kInterpolatorSpan = 48;  // taps − 1
 // Larger magnitudes are not audio; the interpolation runs in single
 // precision and must stay finite.
 constexpr float kLargestSample = 1e18f;
-constexpr std::size_t kPeakChunk = 1024;
+// The oversampling is skipped over any stretch of samples whose values
+// cannot beat the true peak found so far. Written about the midpoint m of
+// the lowest and highest sample it reads, with every sample within h of m,
+// an interpolated value Σ c·x is m·Σ c + Σ c·(x − m), so its magnitude is
+// at most |m|·|Σ c| + h·Σ |c|: close to the samples' own peak where they
+// vary slowly, wherever a peak sits. Short stretches bound more tightly;
+// a stretch's inputs also reach into the stretches before it (the filter's
+// history). Single-precision rounding in the filter's sums adds at most a few
+// parts in a million to a value; the margin keeps the bound above that, so
+// skipping never changes the result.
+constexpr std::size_t kStretch = 16;
+constexpr std::size_t kMaxRunStretches = 32;  // filtered at once before the peak is compared again
+constexpr double kBoundMargin = 1e-4;
+static_assert(kStretch % lanes::kFloats == 0);
 
 // BS.1770-4, table 3: L, R, C weigh 1.0, the surrounds 1.41, the LFE
 // nothing. Files do not say which channel is which, so the usual WAV orders
@@ -106,6 +123,47 @@ float finiteSample(float x) {
     return std::clamp(x, -kLargestSample, kLargestSample);
 }
 
+// finiteSample on every lane.
+lanes::Floats finiteSamples(lanes::Floats x) {
+    const lanes::Floats clamped = lanes::smaller(lanes::larger(x, lanes::splat(-kLargestSample)), lanes::splat(kLargestSample));
+    return lanes::keep(lanes::magnitude(x) <= std::numeric_limits<float>::max(), clamped);
+}
+
+// The largest |interpolated value| of `count` input positions, `newest[i]`
+// the newest sample of position i and the `Taps − 1` before it readable:
+// each of the `Phases` phases sums coefficient × sample from the newest
+// sample back, in single precision, `Vectors` vectors of positions at a
+// time (enough independent sums to keep the adder busy).
+template <std::size_t Phases, std::size_t Taps, std::size_t Vectors>
+float interpolatedPeak(const float* newest, std::size_t count, const float* coefficients, float peak) {
+    constexpr std::size_t width = Vectors * lanes::kFloats;
+    lanes::Floats highest{};
+    std::size_t i = 0;
+    for (; i + width <= count; i += width) {
+        lanes::Floats sums[Phases][Vectors] = {};
+        for (std::size_t k = 0; k < Taps; ++k) {
+            lanes::Floats x[Vectors];
+            for (std::size_t v = 0; v < Vectors; ++v) x[v] = lanes::load(newest + i + v * lanes::kFloats - k);
+            for (std::size_t p = 0; p < Phases; ++p) {
+                const float c = coefficients[p * Taps + k];
+                for (std::size_t v = 0; v < Vectors; ++v) sums[p][v] += c * x[v];
+            }
+        }
+        for (std::size_t p = 0; p < Phases; ++p) {
+            for (std::size_t v = 0; v < Vectors; ++v) highest = lanes::larger(highest, lanes::magnitude(sums[p][v]));
+        }
+    }
+    peak = std::max(peak, lanes::largestOf(highest));
+    for (; i < count; ++i) {
+        for (std::size_t p = 0; p < Phases; ++p) {
+            float sum = 0;
+            for (std::size_t k = 0; k < Taps; ++k) sum += coefficients[p * Taps + k] * newest[i - k];
+            peak = std::max(peak, std::fabs(sum));
+        }
+    }
+    return peak;
+}
+
 }  // namespace
 
 LoudnessMeter::LoudnessMeter(double sampleRate, std::size_t channelCount) {
@@ -140,9 +198,14 @@ LoudnessMeter::LoudnessMeter(double sampleRate, std::size_t channelCount) {
         // after x[m − taps/2]; its coefficients are stored newest sample
         // first.
         for (std::size_t p = 1; p < factor_; ++p) {
-            std::vector<float> phase(taps_);
-            for (std::size_t k = 0; k < taps_; ++k) phase[k] = static_cast<float>(prototype(p + k * factor_));
-            phases_.push_back(std::move(phase));
+            double sum = 0, magnitudes = 0;
+            for (std::size_t k = 0; k < taps_; ++k) {
+                coefficients_.push_back(static_cast<float>(prototype(p + k * factor_)));
+                sum += static_cast<double>(coefficients_.back());
+                magnitudes += std::fabs(static_cast<double>(coefficients_.back()));
+            }
+            levelGain_ = std::max(levelGain_, std::fabs(sum) * (1.0 + kBoundMargin));
+            spreadGain_ = std::max(spreadGain_, magnitudes * (1.0 + kBoundMargin));
         }
     }
 
@@ -227,53 +290,89 @@ void LoudnessMeter::interpolate(std::span<const std::span<const float>> channels
     if (channels.empty() || channels.size() != channels_.size()) return;
     const std::size_t frames = channels[0].size();
     const std::size_t past = taps_ > 0 ? taps_ - 1 : 0;
-    // The largest sum of magnitudes of a phase: no interpolated value can
-    // exceed it times the largest sample it is made of, which lets whole
-    // chunks that cannot raise the peak go unfiltered.
-    float gain = 0;
-    for (const auto& phase : phases_) {
-        float sum = 0;
-        for (float coefficient : phase) sum += std::fabs(coefficient);
-        gain = std::max(gain, sum);
-    }
+    const std::size_t span = past + frames;
+    const std::size_t stretches = (frames + kStretch - 1) / kStretch;
+    scratch_.resize(span * channels.size());
+    stretchRanges_.resize(2 * (stretches + 1) * channels.size());
+
+    // Every channel's samples, after its history, and the lowest and
+    // highest sample of each stretch (the history's first). The sample peak
+    // of the whole block, phase 0 of the oversampling, is the floor the
+    // bounds are compared with.
+    float samplePeak = truePeak_;
     for (std::size_t c = 0; c < channels.size(); ++c) {
-        std::vector<float>& history = channels_[c].history;
-        scratch_.resize(past + frames);
-        std::copy(history.begin(), history.end(), scratch_.begin());
-        float* buffer = scratch_.data();
-        float samplePeak = truePeak_;
-        for (std::size_t i = 0; i < frames; ++i) {
-            buffer[past + i] = finiteSample(channels[c][i]);
-            samplePeak = std::max(samplePeak, std::fabs(buffer[past + i]));
-        }
-        truePeak_ = samplePeak;  // phase 0 is the samples themselves
-        std::array<float, kPeakChunk> out;
-        for (std::size_t start = 0; start < frames && !phases_.empty(); start += kPeakChunk) {
-            const std::size_t count = std::min(kPeakChunk, frames - start);
-            float largest = 0;
-            for (std::size_t i = start; i < start + past + count; ++i) largest = std::max(largest, std::fabs(buffer[i]));
-            if (largest * gain <= truePeak_) continue;
-            std::array<float, 8> lanes{};
-            for (const auto& phase : phases_) {
-                std::fill(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(count), 0.0f);
-                for (std::size_t k = 0; k < taps_; ++k) {
-                    const float coefficient = phase[k];
-                    const float* source = buffer + start + past - k;
-                    for (std::size_t i = 0; i < count; ++i) out[i] += coefficient * source[i];
+        float* buffer = scratch_.data() + c * span;
+        float* ranges = stretchRanges_.data() + 2 * c * (stretches + 1);
+        const std::vector<float>& history = channels_[c].history;
+        std::copy(history.begin(), history.end(), buffer);
+        ranges[0] = ranges[1] = history.empty() ? 0.0f : history[0];
+        for (float x : history) ranges[0] = std::min(ranges[0], x), ranges[1] = std::max(ranges[1], x);
+        const float* in = channels[c].data();
+        float* out = buffer + past;
+        for (std::size_t s = 0; s < stretches; ++s) {
+            const std::size_t first = s * kStretch, last = std::min(frames, first + kStretch);
+            float lowest = 0, highest = 0;
+            if (last - first == kStretch) {
+                lanes::Floats low = finiteSamples(lanes::load(in + first)), high = low;
+                lanes::store(out + first, low);
+                for (std::size_t i = first + lanes::kFloats; i < last; i += lanes::kFloats) {
+                    const lanes::Floats x = finiteSamples(lanes::load(in + i));
+                    lanes::store(out + i, x);
+                    low = lanes::smaller(low, x);
+                    high = lanes::larger(high, x);
                 }
-                std::size_t i = 0;
-                for (; i + lanes.size() <= count; i += lanes.size()) {
-                    for (std::size_t l = 0; l < lanes.size(); ++l) lanes[l] = std::max(lanes[l], std::fabs(out[i + l]));
+                lowest = lanes::smallestOf(low);
+                highest = lanes::largestOf(high);
+            } else {
+                lowest = highest = finiteSample(in[first]);
+                for (std::size_t i = first; i < last; ++i) {
+                    out[i] = finiteSample(in[i]);
+                    lowest = std::min(lowest, out[i]);
+                    highest = std::max(highest, out[i]);
                 }
-                for (; i < count; ++i) lanes[0] = std::max(lanes[0], std::fabs(out[i]));
             }
-            for (float lane : lanes) truePeak_ = std::max(truePeak_, lane);
+            ranges[2 * s + 2] = lowest;
+            ranges[2 * s + 3] = highest;
+            samplePeak = std::max({samplePeak, -lowest, highest});
         }
-        if (past > 0) {
-            // Keep the last `past` samples, counting the old history when
-            // the block is shorter than it.
-            std::copy(scratch_.end() - static_cast<std::ptrdiff_t>(past), scratch_.end(), history.begin());
+    }
+    truePeak_ = samplePeak;
+
+    for (std::size_t c = 0; c < channels.size() && !coefficients_.empty(); ++c) {
+        const float* newest = scratch_.data() + c * span + past;
+        const float* ranges = stretchRanges_.data() + 2 * c * (stretches + 1);
+        // Stretch s reads its own samples and the `past` before them: those
+        // of the stretches before, or of the history (range 0).
+        const std::size_t reach = (past + kStretch - 1) / kStretch;
+        auto mayRaise = [&](std::size_t s) {
+            double lowest = ranges[2 * s + 2], highest = ranges[2 * s + 3];
+            for (std::size_t r = s + 1 - std::min(s + 1, reach); r <= s; ++r) {
+                lowest = std::min<double>(lowest, ranges[2 * r]);
+                highest = std::max<double>(highest, ranges[2 * r + 1]);
+            }
+            const double bound = std::fabs(highest + lowest) / 2 * levelGain_ + (highest - lowest) / 2 * spreadGain_;
+            return bound > static_cast<double>(truePeak_);
+        };
+        for (std::size_t s = 0; s < stretches;) {
+            if (!mayRaise(s)) {
+                ++s;
+                continue;
+            }
+            std::size_t end = s + 1;
+            while (end < stretches && end - s < kMaxRunStretches && mayRaise(end)) ++end;
+            const std::size_t first = s * kStretch, count = std::min(frames, end * kStretch) - first;
+            truePeak_ = taps_ == kInterpolatorSpan / 4
+                            ? interpolatedPeak<3, kInterpolatorSpan / 4, 3>(newest + first, count, coefficients_.data(), truePeak_)
+                            : interpolatedPeak<1, kInterpolatorSpan / 2, 6>(newest + first, count, coefficients_.data(), truePeak_);
+            s = end;
         }
+    }
+
+    for (std::size_t c = 0; c < channels.size() && past > 0; ++c) {
+        // The last `past` samples, counting the old history when the block
+        // is shorter than it.
+        const float* end = scratch_.data() + (c + 1) * span;
+        std::copy(end - past, end, channels_[c].history.begin());
     }
 }
 

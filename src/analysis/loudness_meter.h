@@ -67,10 +67,13 @@ private:
     std::size_t partialFrames_ = 0;
 
     std::size_t factor_ = 1;
-    std::size_t taps_ = 0;                       // per phase
-    std::vector<std::vector<float>> phases_;     // phases 1…factor−1; phase 0 is the sample itself
+    std::size_t taps_ = 0;               // per phase
+    std::vector<float> coefficients_;    // phases 1…factor−1, taps_ each; phase 0 is the sample itself
+    double levelGain_ = 0;               // largest |Σ coefficients| of a phase
+    double spreadGain_ = 0;              // largest Σ |coefficients| of a phase
     float truePeak_ = 0;
-    std::vector<float> scratch_;
+    std::vector<float> scratch_;         // each channel's history then its block
+    std::vector<float> stretchRanges_;   // lowest and highest sample of each stretch of the block
 };
 
 }  // namespace vantorel::analysis
