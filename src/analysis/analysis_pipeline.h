@@ -37,8 +37,9 @@ std::int64_t keyExcerptFrames(std::int64_t framesRead, double sampleRate, std::i
 
 // Frames of `length` samples starting every `hop` samples of a stream fed
 // block by block, handed out in order; frames ending past `limit` are not
-// formed. Only the samples a later frame still needs are held (at most one
-// frame and one block), so an analysis over frames needs no whole excerpt.
+// formed. A frame within one block is read where it lies; only the samples
+// a frame across two blocks needs are held (at most one frame and one
+// block), so an analysis over frames needs no whole excerpt.
 class FrameStream {
 public:
     FrameStream(std::size_t length, std::size_t hop, std::size_t limit) : length_(length), hop_(hop), limit_(limit) {}
@@ -52,27 +53,43 @@ public:
             held_.clear();
             return;
         }
-        const std::size_t skipped = next_ > blockStart ? std::min(next_ - blockStart, block.size()) : 0;
-        if (held_.empty()) heldStart_ = blockStart + skipped;
-        held_.insert(held_.end(), block.begin() + static_cast<std::ptrdiff_t>(skipped), block.end());
+        if (next_ < blockStart) {
+            // held_ is the stream from next_ to this block: joined to the
+            // block's first `length` samples, it completes every frame
+            // begun before the block.
+            const std::size_t joined = std::min(block.size(), length_);
+            held_.insert(held_.end(), block.begin(), block.begin() + static_cast<std::ptrdiff_t>(joined));
+            const std::size_t heldStart = next_;
+            while (next_ < blockStart && next_ + length_ <= blockStart + joined && next_ + length_ <= limit_) {
+                frame(static_cast<const float*>(held_.data() + (next_ - heldStart)));
+                next_ += hop_;
+            }
+            if (next_ < blockStart) {
+                // The block is shorter than a frame: hold it all.
+                if (next_ + length_ <= limit_) {
+                    held_.insert(held_.end(), block.begin() + static_cast<std::ptrdiff_t>(joined), block.end());
+                    held_.erase(held_.begin(), held_.begin() + static_cast<std::ptrdiff_t>(next_ - heldStart));
+                } else {
+                    held_.clear();
+                }
+                return;
+            }
+        }
         while (next_ + length_ <= position_ && next_ + length_ <= limit_) {
-            frame(static_cast<const float*>(held_.data() + (next_ - heldStart_)));
+            frame(static_cast<const float*>(block.data() + (next_ - blockStart)));
             next_ += hop_;
         }
-        if (next_ >= position_) {
-            held_.clear();
-        } else if (next_ > heldStart_) {
-            held_.erase(held_.begin(), held_.begin() + static_cast<std::ptrdiff_t>(next_ - heldStart_));
-            heldStart_ = next_;
+        held_.clear();
+        if (next_ < position_ && next_ + length_ <= limit_) {
+            held_.assign(block.begin() + static_cast<std::ptrdiff_t>(next_ - blockStart), block.end());
         }
     }
 
 private:
     std::size_t length_, hop_, limit_;
-    std::size_t position_ = 0;   // samples fed so far
-    std::size_t next_ = 0;       // where the next frame starts
-    std::size_t heldStart_ = 0;  // stream position of held_[0]
-    std::vector<float> held_;
+    std::size_t position_ = 0;  // samples fed so far
+    std::size_t next_ = 0;      // where the next frame starts
+    std::vector<float> held_;   // the stream from next_ on, when next_ lies before the block to come
 };
 
 // The key's chroma accumulated as mono samples stream past: 8192-point

@@ -76,15 +76,15 @@ inline Doubles larger(Doubles a, Doubles b) { return a < b ? b : a; }
 inline Floats smaller(Floats a, Floats b) { return b < a ? b : a; }
 
 inline float largestOf(Floats v) {
-    float highest = v[0];
-    for (std::size_t i = 1; i < kFloats; ++i) highest = highest < v[i] ? v[i] : highest;
-    return highest;
+    v = larger(v, __builtin_shufflevector(v, v, 2, 3, 0, 1));
+    v = larger(v, __builtin_shufflevector(v, v, 1, 0, 3, 2));
+    return v[0];
 }
 
 inline float smallestOf(Floats v) {
-    float lowest = v[0];
-    for (std::size_t i = 1; i < kFloats; ++i) lowest = v[i] < lowest ? v[i] : lowest;
-    return lowest;
+    v = smaller(v, __builtin_shufflevector(v, v, 2, 3, 0, 1));
+    v = smaller(v, __builtin_shufflevector(v, v, 1, 0, 3, 2));
+    return v[0];
 }
 
 }  // namespace vantorel::analysis::lanes

@@ -89,6 +89,24 @@ AudioMeasurementErrorCase measurementCase(analysis::DecodeFailure failure) {
 // blocks are cut on multiples of four frames so that the four-lane sums see
 // every sample in the same lane.
 
+// Whether no sample is infinite or NaN: then the sums below need not test
+// each one (decoded PCM never holds either).
+bool allFinite(std::span<const float> samples) {
+    constexpr float kLargest = std::numeric_limits<float>::max();
+    lanes::FloatMask finite = lanes::FloatMask{} - 1;
+    std::size_t i = 0;
+    for (; i + lanes::kFloats <= samples.size(); i += lanes::kFloats) {
+        finite &= lanes::magnitude(lanes::load(samples.data() + i)) <= kLargest;
+    }
+    for (std::size_t k = 0; k < lanes::kFloats; ++k) {
+        if (finite[k] == 0) return false;
+    }
+    for (; i < samples.size(); ++i) {
+        if (!std::isfinite(samples[i])) return false;
+    }
+    return true;
+}
+
 // RMS of consecutive windows.
 class ShortTermStream {
 public:
@@ -268,7 +286,35 @@ private:
 // as two passes over the whole excerpt without holding it.
 class StereoStream {
 public:
-    void add(std::span<const float> left, std::span<const float> right) {
+    // `finite`: neither channel holds an infinity or a NaN.
+    void add(std::span<const float> left, std::span<const float> right, bool finite) {
+        if (finite) {
+            addBlock<false>(left, right);
+        } else {
+            addBlock<true>(left, right);
+        }
+    }
+
+    LocalAudioAnalyzer::StereoSummary summary() const {
+        LocalAudioAnalyzer::StereoSummary summary;
+        const double midEnergy = total(mids_), sideEnergy = total(sides_);
+        const double scale = std::sqrt(varianceLeft_ * varianceRight_);
+        summary.correlation = scale <= 0 ? 1.0 : std::clamp(covariance_ / scale, -1.0, 1.0);
+        summary.width = midEnergy > 0 ? std::min(std::sqrt(sideEnergy / midEnergy) * 100.0, kMaxCorrelationWidth) : 0.0;
+        return summary;
+    }
+
+private:
+    // Frame i goes to lane i mod 4: lanes 0, 1 in the first vector of a
+    // pair, 2, 3 in the second.
+    static constexpr std::size_t kLanes = 4;
+    using Pair = std::array<lanes::Doubles, 2>;
+    using Counts = std::array<lanes::DoubleMask, 2>;
+
+    // `Checked`: frames holding a non-finite sample are looked for and left
+    // out; without it, every frame counts.
+    template <bool Checked>
+    void addBlock(std::span<const float> left, std::span<const float> right) {
         const std::size_t frames = std::min(left.size(), right.size());
         // Sums in locals, which the compiler keeps in registers.
         Pair blockLeft{}, blockRight{}, mids = mids_, sides = sides_;
@@ -276,8 +322,10 @@ public:
         std::size_t i = 0;
         for (; i + kLanes <= frames; i += kLanes) {
             const lanes::Floats l = lanes::load(left.data() + i), r = lanes::load(right.data() + i);
-            first(blockLeft[0], blockRight[0], blockCounted[0], mids[0], sides[0], lanes::lowHalf(l), lanes::lowHalf(r));
-            first(blockLeft[1], blockRight[1], blockCounted[1], mids[1], sides[1], lanes::highHalf(l), lanes::highHalf(r));
+            first<Checked>(blockLeft[0], blockRight[0], blockCounted[0], mids[0], sides[0], lanes::lowHalf(l),
+                           lanes::lowHalf(r));
+            first<Checked>(blockLeft[1], blockRight[1], blockCounted[1], mids[1], sides[1], lanes::highHalf(l),
+                           lanes::highHalf(r));
         }
         for (; i < frames; ++i) {
             // The last few, on lane 0.
@@ -299,9 +347,10 @@ public:
         Pair products{}, squaresLeft{}, squaresRight{};
         for (i = 0; i + kLanes <= frames; i += kLanes) {
             const lanes::Floats l = lanes::load(left.data() + i), r = lanes::load(right.data() + i);
-            second(products[0], squaresLeft[0], squaresRight[0], lanes::lowHalf(l), lanes::lowHalf(r), meanLeft, meanRight);
-            second(products[1], squaresLeft[1], squaresRight[1], lanes::highHalf(l), lanes::highHalf(r), meanLeft,
-                   meanRight);
+            second<Checked>(products[0], squaresLeft[0], squaresRight[0], lanes::lowHalf(l), lanes::lowHalf(r), meanLeft,
+                            meanRight);
+            second<Checked>(products[1], squaresLeft[1], squaresRight[1], lanes::highHalf(l), lanes::highHalf(r),
+                            meanLeft, meanRight);
         }
         for (; i < frames; ++i) {
             const bool ok = std::isfinite(left[i]) && std::isfinite(right[i]);
@@ -323,30 +372,17 @@ public:
         merged_ = after;
     }
 
-    LocalAudioAnalyzer::StereoSummary summary() const {
-        LocalAudioAnalyzer::StereoSummary summary;
-        const double midEnergy = total(mids_), sideEnergy = total(sides_);
-        const double scale = std::sqrt(varianceLeft_ * varianceRight_);
-        summary.correlation = scale <= 0 ? 1.0 : std::clamp(covariance_ / scale, -1.0, 1.0);
-        summary.width = midEnergy > 0 ? std::min(std::sqrt(sideEnergy / midEnergy) * 100.0, kMaxCorrelationWidth) : 0.0;
-        return summary;
-    }
-
-private:
-    // Frame i goes to lane i mod 4: lanes 0, 1 in the first vector of a
-    // pair, 2, 3 in the second.
-    static constexpr std::size_t kLanes = 4;
-    using Pair = std::array<lanes::Doubles, 2>;
-    using Counts = std::array<lanes::DoubleMask, 2>;
-
     // Both finite: widened floats, whose magnitudes add up to a finite
     // double exactly when neither is infinite or NaN.
+    template <bool Checked>
     static lanes::DoubleMask usable(lanes::Doubles l, lanes::Doubles r) {
+        if constexpr (!Checked) return lanes::DoubleMask{} - 1;
         return lanes::magnitude(l) + lanes::magnitude(r) <= std::numeric_limits<double>::max();
     }
+    template <bool Checked>
     static void first(lanes::Doubles& sumLeft, lanes::Doubles& sumRight, lanes::DoubleMask& counted,
                       lanes::Doubles& mids, lanes::Doubles& sides, lanes::Doubles left, lanes::Doubles right) {
-        const lanes::DoubleMask ok = usable(left, right);
+        const lanes::DoubleMask ok = usable<Checked>(left, right);
         const lanes::Doubles l = lanes::keep(ok, left), r = lanes::keep(ok, right);
         sumLeft += l;
         sumRight += r;
@@ -355,9 +391,10 @@ private:
         mids += mid * mid;
         sides += side * side;
     }
+    template <bool Checked>
     static void second(lanes::Doubles& products, lanes::Doubles& squaresLeft, lanes::Doubles& squaresRight,
                        lanes::Doubles left, lanes::Doubles right, double meanLeft, double meanRight) {
-        const lanes::DoubleMask ok = usable(left, right);
+        const lanes::DoubleMask ok = usable<Checked>(left, right);
         const lanes::Doubles dl = lanes::keep(ok, left - meanLeft);
         const lanes::Doubles dr = lanes::keep(ok, right - meanRight);
         products += dl * dr;
@@ -467,7 +504,7 @@ SpectralSummary spectralSummary(std::span<const float> samples, double sampleRat
 StereoSummary stereoSummary(std::span<const std::span<const float>> channels) {
     if (channels.size() < 2 || channels[0].size() != channels[1].size()) return {};
     StereoStream stream;
-    stream.add(channels[0], channels[1]);
+    stream.add(channels[0], channels[1], allFinite(channels[0]) && allFinite(channels[1]));
     return stream.summary();
 }
 
@@ -512,28 +549,13 @@ namespace {
 // second); a non-finite sample contributes nothing to any lane.
 class Levels {
 public:
-    void add(std::span<const float> samples) {
-        // In locals, which the compiler keeps in registers.
-        Sums sums = sums_;
-        const std::size_t n = samples.size();
-        std::size_t i = 0;
-        for (; i + kLanes <= n; i += kLanes) {
-            const lanes::Floats x = lanes::load(samples.data() + i);
-            take(sums, 0, lanes::lowHalf(x));
-            take(sums, 1, lanes::highHalf(x));
+    // `finite`: no sample is infinite or NaN.
+    void add(std::span<const float> samples, bool finite) {
+        if (finite) {
+            addBlock<false>(samples);
+        } else {
+            addBlock<true>(samples);
         }
-        for (; i < n; ++i) {
-            // The last few, on lane 0.
-            const bool usable = std::isfinite(samples[i]);
-            const double x = usable ? static_cast<double>(samples[i]) : 0.0;
-            const double magnitude = std::fabs(x);
-            sums.finite[0][0] += usable;
-            sums.clipped[0][0] += magnitude >= kClipLevel;
-            sums.peak[0][0] = std::max(sums.peak[0][0], magnitude);
-            sums.squares[0][0] += x * x;
-            sums.sum[0][0] += x;
-        }
-        sums_ = sums;
     }
     std::size_t finite() const { return static_cast<std::size_t>(total(sums_.finite)); }
     std::size_t clipped() const { return static_cast<std::size_t>(total(sums_.clipped)); }
@@ -551,8 +573,35 @@ private:
         std::array<lanes::Doubles, 2> peak{}, squares{}, sum{};
     };
 
+    template <bool Checked>
+    void addBlock(std::span<const float> samples) {
+        // In locals, which the compiler keeps in registers.
+        Sums sums = sums_;
+        const std::size_t n = samples.size();
+        std::size_t i = 0;
+        for (; i + kLanes <= n; i += kLanes) {
+            const lanes::Floats x = lanes::load(samples.data() + i);
+            take<Checked>(sums, 0, lanes::lowHalf(x));
+            take<Checked>(sums, 1, lanes::highHalf(x));
+        }
+        for (; i < n; ++i) {
+            // The last few, on lane 0.
+            const bool usable = std::isfinite(samples[i]);
+            const double x = usable ? static_cast<double>(samples[i]) : 0.0;
+            const double magnitude = std::fabs(x);
+            sums.finite[0][0] += usable;
+            sums.clipped[0][0] += magnitude >= kClipLevel;
+            sums.peak[0][0] = std::max(sums.peak[0][0], magnitude);
+            sums.squares[0][0] += x * x;
+            sums.sum[0][0] += x;
+        }
+        sums_ = sums;
+    }
+
+    template <bool Checked>
     static void take(Sums& sums, std::size_t half, lanes::Doubles sample) {
-        const lanes::DoubleMask usable = lanes::magnitude(sample) <= std::numeric_limits<double>::max();
+        const lanes::DoubleMask usable = Checked ? lanes::magnitude(sample) <= std::numeric_limits<double>::max()
+                                                 : lanes::DoubleMask{} - 1;
         const lanes::Doubles x = lanes::keep(usable, sample);
         const lanes::Doubles magnitude = lanes::magnitude(x);
         sums.finite[half] -= usable;  // a set mask is −1
@@ -880,8 +929,13 @@ public:
 
 private:
     void measure(const Block& block) {
-        for (std::size_t c = 0; c < levels_.size(); ++c) levels_[c].add(block.views[c]);
-        if (block.views.size() >= 2) stereo_.add(block.views[0], block.views[1]);
+        bool finite = true;
+        for (std::size_t c = 0; c < levels_.size(); ++c) {
+            const bool channelFinite = allFinite(block.views[c]);
+            levels_[c].add(block.views[c], channelFinite);
+            if (c < 2) finite = finite && channelFinite;
+        }
+        if (block.views.size() >= 2) stereo_.add(block.views[0], block.views[1], finite);
         loudness_.addLoudnessOnly(block.views);
     }
 

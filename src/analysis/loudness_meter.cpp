@@ -123,6 +123,22 @@ float finiteSample(float x) {
     return std::clamp(x, -kLargestSample, kLargestSample);
 }
 
+// Whether finiteSample leaves every sample as it is.
+bool tame(std::span<const float> samples) {
+    lanes::FloatMask all = lanes::FloatMask{} - 1;
+    std::size_t i = 0;
+    for (; i + lanes::kFloats <= samples.size(); i += lanes::kFloats) {
+        all &= lanes::magnitude(lanes::load(samples.data() + i)) <= kLargestSample;
+    }
+    for (std::size_t k = 0; k < lanes::kFloats; ++k) {
+        if (all[k] == 0) return false;
+    }
+    for (; i < samples.size(); ++i) {
+        if (!(std::fabs(samples[i]) <= kLargestSample)) return false;
+    }
+    return true;
+}
+
 // finiteSample on every lane.
 lanes::Floats finiteSamples(lanes::Floats x) {
     const lanes::Floats clamped = lanes::smaller(lanes::larger(x, lanes::splat(-kLargestSample)), lanes::splat(kLargestSample));
@@ -238,109 +254,192 @@ void LoudnessMeter::weigh(std::span<const std::span<const float>> channels) {
         subBlocks_[firstIndex] += partial_;
         partial_ = 0;
     }
-    // Two channels at a time: each biquad waits on its own last output, so a
-    // second, independent channel in the same loop comes nearly free. Every
-    // 100 ms still receives the first channel's energy before the second's,
-    // as when the channels ran one after the other.
+    // Two channels at a time, one in each lane of a vector. Every 100 ms
+    // still receives the first channel's energy before the second's, as
+    // when the channels ran one after the other.
     std::size_t c = 0;
-    for (; c + 2 <= channels.size(); c += 2) weighChannels<2>(channels.subspan(c, 2), c, firstIndex);
-    if (c < channels.size()) weighChannels<1>(channels.subspan(c, 1), c, firstIndex);
+    for (; c + 2 <= channels.size(); c += 2) weighChannels<lanes::Doubles>(channels.subspan(c, 2), c, firstIndex);
+    if (c < channels.size()) weighChannels<double>(channels.subspan(c, 1), c, firstIndex);
     partialFrames_ = (partialFrames_ + frames) % subBlockFrames_;
 }
 
-template <std::size_t Count>
+namespace {
+
+// Each stage in direct form I, its sum ordered so that the one product
+// that needs the stage's last output comes last: the loop then waits on one
+// multiplication and one subtraction per sample and stage, and the stages
+// and channels overlap. The high-pass's numerator is 1, −2, 1.
+template <typename Value>
+struct Weighting {
+    struct Shelf {
+        Value b0, b1, b2, a1, a2;
+    };
+    Value x1{}, x2{}, y1{}, y2{}, z1{}, z2{};
+
+    Value next(Value x, const Shelf& shelf, Value highPassA1, Value highPassA2) {
+        const Value y = shelf.b0 * x + shelf.b1 * x1 + shelf.b2 * x2 - shelf.a2 * y2 - shelf.a1 * y1;
+        const Value z = y - 2.0 * y1 + y2 - highPassA2 * z2 - highPassA1 * z1;
+        x2 = x1, x1 = x, y2 = y1, y1 = y, z2 = z1, z1 = z;
+        return z;
+    }
+};
+
+}  // namespace
+
+template <typename Value>
 void LoudnessMeter::weighChannels(std::span<const std::span<const float>> channels, std::size_t first,
                                   std::size_t firstIndex) {
-    const Biquad s = shelf_, h = highPass_;
+    constexpr std::size_t count = sizeof(Value) / sizeof(double);
     const std::size_t frames = channels[0].size();
-    std::array<double, Count> s1, s2, t1, t2, weight, energy{};
-    for (std::size_t k = 0; k < Count; ++k) {
-        const ChannelState& state = channels_[first + k];
-        s1[k] = state.s1, s2[k] = state.s2, t1[k] = state.t1, t2[k] = state.t2, weight[k] = state.weight;
-    }
-    std::size_t position = partialFrames_, index = firstIndex;
-    for (std::size_t i = 0; i < frames; ++i) {
-        for (std::size_t k = 0; k < Count; ++k) {
-            const double in = finiteSample(channels[k][i]);
-            const double shelved = s.b0 * in + s1[k];
-            s1[k] = s.b1 * in - s.a1 * shelved + s2[k];
-            s2[k] = s.b2 * in - s.a2 * shelved;
-            const double out = shelved + t1[k];
-            t1[k] = h.b1 * shelved - h.a1 * out + t2[k];
-            t2[k] = shelved - h.a2 * out;
-            energy[k] += out * out;
+    auto gather = [&](double ChannelState::*field) {
+        if constexpr (count == 1) {
+            return channels_[first].*field;
+        } else {
+            return Value{channels_[first].*field, channels_[first + 1].*field};
         }
+    };
+    Weighting<Value> state{gather(&ChannelState::x1), gather(&ChannelState::x2), gather(&ChannelState::y1),
+                           gather(&ChannelState::y2), gather(&ChannelState::z1), gather(&ChannelState::z2)};
+    const Value weight = gather(&ChannelState::weight);
+    // Each coefficient in every lane, read from memory as it is.
+    const typename Weighting<Value>::Shelf shelf{Value{} + shelf_.b0, Value{} + shelf_.b1, Value{} + shelf_.b2,
+                                                  Value{} + shelf_.a1, Value{} + shelf_.a2};
+    const Value highPassA1 = Value{} + highPass_.a1, highPassA2 = Value{} + highPass_.a2;
+    auto part = [](const Value& v, std::size_t k) {
+        if constexpr (count == 1) {
+            return v;
+        } else {
+            return v[k];
+        }
+    };
+
+    Value energy{};
+    std::size_t position = partialFrames_, index = firstIndex;
+    auto take = [&](Value x) {
+        const Value z = state.next(x, shelf, highPassA1, highPassA2);
+        energy += z * z;
         if (++position == subBlockFrames_) {
-            for (std::size_t k = 0; k < Count; ++k) {
-                subBlocks_[index] += weight[k] * energy[k];
-                energy[k] = 0;
-            }
+            for (std::size_t k = 0; k < count; ++k) subBlocks_[index] += part(weight, k) * part(energy, k);
+            energy = Value{};
             ++index;
             position = 0;
         }
+    };
+    std::size_t i = 0;
+    if constexpr (count == 2) {
+        // Four frames of both channels paired up at once (and made finite,
+        // where a sample needs it).
+        const float* left = channels[0].data();
+        const float* right = channels[1].data();
+        auto pairs = [&](auto prepare) {
+            for (; i + lanes::kFloats <= frames; i += lanes::kFloats) {
+                const lanes::Floats l = prepare(lanes::load(left + i)), r = prepare(lanes::load(right + i));
+                const lanes::Floats low = __builtin_shufflevector(l, r, 0, 4, 1, 5);
+                const lanes::Floats high = __builtin_shufflevector(l, r, 2, 6, 3, 7);
+                take(lanes::lowHalf(low));
+                take(lanes::highHalf(low));
+                take(lanes::lowHalf(high));
+                take(lanes::highHalf(high));
+            }
+        };
+        if (tame(channels[0]) && tame(channels[1])) {
+            pairs([](lanes::Floats x) { return x; });
+        } else {
+            pairs([](lanes::Floats x) { return finiteSamples(x); });
+        }
+        for (; i < frames; ++i) take(Value{finiteSample(left[i]), finiteSample(right[i])});
+    } else {
+        for (; i < frames; ++i) take(static_cast<double>(finiteSample(channels[0][i])));
     }
-    for (std::size_t k = 0; k < Count; ++k) {
-        partial_ += weight[k] * energy[k];
-        ChannelState& state = channels_[first + k];
-        state.s1 = s1[k], state.s2 = s2[k], state.t1 = t1[k], state.t2 = t2[k];
+
+    for (std::size_t k = 0; k < count; ++k) {
+        partial_ += part(weight, k) * part(energy, k);
+        ChannelState& c = channels_[first + k];
+        c.x1 = part(state.x1, k), c.x2 = part(state.x2, k), c.y1 = part(state.y1, k), c.y2 = part(state.y2, k);
+        c.z1 = part(state.z1, k), c.z2 = part(state.z2, k);
     }
 }
+
+namespace {
+
+// The lowest and highest of each stretch of `samples` into ranges[2s] and
+// ranges[2s + 1]; false, leaving them unusable, when a sample is NaN, an
+// infinity or past kLargestSample.
+bool stretchRanges(const float* samples, std::size_t count, float* ranges) {
+    lanes::FloatMask tame = lanes::FloatMask{} - 1;
+    std::size_t s = 0;
+    for (; (s + 1) * kStretch <= count; ++s) {
+        const float* stretch = samples + s * kStretch;
+        lanes::Floats low = lanes::load(stretch), high = low;
+        tame &= lanes::magnitude(low) <= kLargestSample;
+        for (std::size_t i = lanes::kFloats; i < kStretch; i += lanes::kFloats) {
+            const lanes::Floats x = lanes::load(stretch + i);
+            tame &= lanes::magnitude(x) <= kLargestSample;
+            low = lanes::smaller(low, x);
+            high = lanes::larger(high, x);
+        }
+        ranges[2 * s] = lanes::smallestOf(low);
+        ranges[2 * s + 1] = lanes::largestOf(high);
+    }
+    for (std::size_t k = 0; k < lanes::kFloats; ++k) {
+        if (tame[k] == 0) return false;
+    }
+    if (s * kStretch < count) {
+        float lowest = samples[s * kStretch], highest = lowest;
+        for (std::size_t i = s * kStretch; i < count; ++i) {
+            if (!(std::fabs(samples[i]) <= kLargestSample)) return false;
+            lowest = std::min(lowest, samples[i]);
+            highest = std::max(highest, samples[i]);
+        }
+        ranges[2 * s] = lowest;
+        ranges[2 * s + 1] = highest;
+    }
+    return true;
+}
+
+}  // namespace
 
 void LoudnessMeter::interpolate(std::span<const std::span<const float>> channels) {
     if (channels.empty() || channels.size() != channels_.size()) return;
     const std::size_t frames = channels[0].size();
     const std::size_t past = taps_ > 0 ? taps_ - 1 : 0;
-    const std::size_t span = past + frames;
     const std::size_t stretches = (frames + kStretch - 1) / kStretch;
-    scratch_.resize(span * channels.size());
+    const std::size_t head = std::min(frames, past);  // samples whose filter reaches into the history
     stretchRanges_.resize(2 * (stretches + 1) * channels.size());
+    joined_.resize((past + head) * channels.size());
+    sources_.resize(channels.size());
 
-    // Every channel's samples, after its history, and the lowest and
-    // highest sample of each stretch (the history's first). The sample peak
-    // of the whole block, phase 0 of the oversampling, is the floor the
-    // bounds are compared with.
+    // The lowest and highest sample of each stretch of each channel (the
+    // history's first), read where the samples lie unless one must be made
+    // finite first. The sample peak of the whole block, phase 0 of the
+    // oversampling, is the floor the bounds are compared with.
     float samplePeak = truePeak_;
     for (std::size_t c = 0; c < channels.size(); ++c) {
-        float* buffer = scratch_.data() + c * span;
         float* ranges = stretchRanges_.data() + 2 * c * (stretches + 1);
         const std::vector<float>& history = channels_[c].history;
-        std::copy(history.begin(), history.end(), buffer);
         ranges[0] = ranges[1] = history.empty() ? 0.0f : history[0];
         for (float x : history) ranges[0] = std::min(ranges[0], x), ranges[1] = std::max(ranges[1], x);
-        const float* in = channels[c].data();
-        float* out = buffer + past;
-        for (std::size_t s = 0; s < stretches; ++s) {
-            const std::size_t first = s * kStretch, last = std::min(frames, first + kStretch);
-            float lowest = 0, highest = 0;
-            if (last - first == kStretch) {
-                lanes::Floats low = finiteSamples(lanes::load(in + first)), high = low;
-                lanes::store(out + first, low);
-                for (std::size_t i = first + lanes::kFloats; i < last; i += lanes::kFloats) {
-                    const lanes::Floats x = finiteSamples(lanes::load(in + i));
-                    lanes::store(out + i, x);
-                    low = lanes::smaller(low, x);
-                    high = lanes::larger(high, x);
-                }
-                lowest = lanes::smallestOf(low);
-                highest = lanes::largestOf(high);
-            } else {
-                lowest = highest = finiteSample(in[first]);
-                for (std::size_t i = first; i < last; ++i) {
-                    out[i] = finiteSample(in[i]);
-                    lowest = std::min(lowest, out[i]);
-                    highest = std::max(highest, out[i]);
-                }
-            }
-            ranges[2 * s + 2] = lowest;
-            ranges[2 * s + 3] = highest;
-            samplePeak = std::max({samplePeak, -lowest, highest});
+        const float* source = channels[c].data();
+        if (!stretchRanges(source, frames, ranges + 2)) {
+            cleaned_.resize(frames * channels.size());
+            float* copy = cleaned_.data() + c * frames;
+            for (std::size_t i = 0; i < frames; ++i) copy[i] = finiteSample(source[i]);
+            source = copy;
+            stretchRanges(source, frames, ranges + 2);
         }
+        sources_[c] = source;
+        for (std::size_t s = 1; s <= stretches; ++s) samplePeak = std::max({samplePeak, -ranges[2 * s], ranges[2 * s + 1]});
+        // The history, then the block's first samples: what the filter reads
+        // for the block's first `past` positions.
+        float* joined = joined_.data() + c * (past + head);
+        std::copy(history.begin(), history.end(), joined);
+        std::copy(source, source + head, joined + past);
     }
     truePeak_ = samplePeak;
 
     for (std::size_t c = 0; c < channels.size() && !coefficients_.empty(); ++c) {
-        const float* newest = scratch_.data() + c * span + past;
         const float* ranges = stretchRanges_.data() + 2 * c * (stretches + 1);
+        const float* joined = joined_.data() + c * (past + head);
         // Stretch s reads its own samples and the `past` before them: those
         // of the stretches before, or of the history (range 0).
         const std::size_t reach = (past + kStretch - 1) / kStretch;
@@ -353,6 +452,12 @@ void LoudnessMeter::interpolate(std::span<const std::span<const float>> channels
             const double bound = std::fabs(highest + lowest) / 2 * levelGain_ + (highest - lowest) / 2 * spreadGain_;
             return bound > static_cast<double>(truePeak_);
         };
+        // Positions before `head` read the joined copy, the rest the block.
+        auto filter = [&](const float* newest, std::size_t count) {
+            truePeak_ = taps_ == kInterpolatorSpan / 4
+                            ? interpolatedPeak<3, kInterpolatorSpan / 4, 3>(newest, count, coefficients_.data(), truePeak_)
+                            : interpolatedPeak<1, kInterpolatorSpan / 2, 6>(newest, count, coefficients_.data(), truePeak_);
+        };
         for (std::size_t s = 0; s < stretches;) {
             if (!mayRaise(s)) {
                 ++s;
@@ -360,10 +465,13 @@ void LoudnessMeter::interpolate(std::span<const std::span<const float>> channels
             }
             std::size_t end = s + 1;
             while (end < stretches && end - s < kMaxRunStretches && mayRaise(end)) ++end;
-            const std::size_t first = s * kStretch, count = std::min(frames, end * kStretch) - first;
-            truePeak_ = taps_ == kInterpolatorSpan / 4
-                            ? interpolatedPeak<3, kInterpolatorSpan / 4, 3>(newest + first, count, coefficients_.data(), truePeak_)
-                            : interpolatedPeak<1, kInterpolatorSpan / 2, 6>(newest + first, count, coefficients_.data(), truePeak_);
+            std::size_t first = s * kStretch;
+            const std::size_t last = std::min(frames, end * kStretch);
+            if (first < head) {
+                filter(joined + past + first, std::min(last, head) - first);
+                first = std::min(last, head);
+            }
+            if (first < last) filter(sources_[c] + first, last - first);
             s = end;
         }
     }
@@ -371,8 +479,13 @@ void LoudnessMeter::interpolate(std::span<const std::span<const float>> channels
     for (std::size_t c = 0; c < channels.size() && past > 0; ++c) {
         // The last `past` samples, counting the old history when the block
         // is shorter than it.
-        const float* end = scratch_.data() + (c + 1) * span;
-        std::copy(end - past, end, channels_[c].history.begin());
+        std::vector<float>& history = channels_[c].history;
+        if (frames >= past) {
+            std::copy(sources_[c] + frames - past, sources_[c] + frames, history.begin());
+        } else {
+            const float* joined = joined_.data() + c * (past + head);
+            std::copy(joined + head, joined + head + past, history.begin());
+        }
     }
 }
 

@@ -48,14 +48,16 @@ private:
     };
     struct ChannelState {
         double weight = 1.0;
-        // Direct form II transposed state of the two K-weighting stages.
-        double s1 = 0, s2 = 0, t1 = 0, t2 = 0;
+        // The K-weighting stages' last two inputs and outputs: x the
+        // samples, y the shelf's output (the high-pass's input), z the
+        // high-pass's.
+        double x1 = 0, x2 = 0, y1 = 0, y2 = 0, z1 = 0, z2 = 0;
         // The last input samples, oldest first, for the interpolator.
         std::vector<float> history;
     };
 
     void weigh(std::span<const std::span<const float>> channels);
-    template <std::size_t Count>
+    template <typename Value>
     void weighChannels(std::span<const std::span<const float>> channels, std::size_t first, std::size_t firstIndex);
     void interpolate(std::span<const std::span<const float>> channels);
 
@@ -72,8 +74,10 @@ private:
     double levelGain_ = 0;               // largest |Σ coefficients| of a phase
     double spreadGain_ = 0;              // largest Σ |coefficients| of a phase
     float truePeak_ = 0;
-    std::vector<float> scratch_;         // each channel's history then its block
     std::vector<float> stretchRanges_;   // lowest and highest sample of each stretch of the block
+    std::vector<float> joined_;          // each channel's history, then the block's first samples
+    std::vector<float> cleaned_;         // channels holding samples that must be made finite first
+    std::vector<const float*> sources_;  // each channel's block, or its cleaned copy
 };
 
 }  // namespace vantorel::analysis
