@@ -822,10 +822,8 @@ public:
           truePeak_(sampleRate, channels),
           shortTerm_(sampleRate),
           waveform_(expected, kWaveformPoints),
-          spectrum_(sampleRate, expected),
-          keyFrames_(keyFrames) {
-        if (keyFrames > 0) chroma_ = std::make_unique<ChromaStream>(sampleRate, keyFrames);
-    }
+          expected_(expected),
+          keyFrames_(keyFrames) {}
 
     // Decodes up to `expected` frames from `first`; returns the frames read.
     std::size_t run(AudioSource& source, std::int64_t first, std::size_t expected) {
@@ -836,11 +834,17 @@ public:
         // this core; the mono mix and all that reads it, and the
         // oversampling, on the second: about as long.
         SecondCore second(channels, frames, [this](Block& block) {
+            if (!spectrum_) {
+                // Made here, beside the first decoding: planning their
+                // transforms takes a few milliseconds.
+                spectrum_.emplace(sampleRate_, expected_);
+                if (keyFrames_ > 0) chroma_ = std::make_unique<ChromaStream>(sampleRate_, keyFrames_);
+            }
             mixChannels(block.views, block.mono.data());
             truePeak_.addTruePeakOnly(block.views);
             shortTerm_.add(block.monoView());
             waveform_.add(block.monoView());
-            spectrum_.add(block.monoView());
+            spectrum_->add(block.monoView());
             if (chroma_) chroma_->add(block.monoView());
         });
         std::size_t read = 0;
@@ -903,7 +907,7 @@ public:
         m.loudnessCurve = std::move(loudness.loudnessCurve);
 
         m.dynamicRangeDb = LocalAudioAnalyzer::percentileDb(shortTerm_.values(), kHighPercentile, kLowPercentile);
-        LocalAudioAnalyzer::SpectralSummary spectral = spectrum_.summary();
+        LocalAudioAnalyzer::SpectralSummary spectral = spectrum_ ? spectrum_->summary() : LocalAudioAnalyzer::SpectralSummary{};
         m.spectralCentroidHz = spectral.centroid;
         m.bandEnergyPercent = std::move(spectral.bands);
         m.spectrogram = std::move(spectral.spectrogram);
@@ -947,8 +951,9 @@ private:
     LoudnessMeter truePeak_;
     ShortTermStream shortTerm_;
     WaveformStream waveform_;
-    SpectrumStream spectrum_;
+    std::size_t expected_;
     std::size_t keyFrames_;
+    std::optional<SpectrumStream> spectrum_;  // made with the first block
     std::unique_ptr<ChromaStream> chroma_;
 };
 
