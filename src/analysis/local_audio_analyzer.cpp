@@ -107,7 +107,9 @@ bool allFinite(std::span<const float> samples) {
     return true;
 }
 
-// RMS of consecutive windows.
+// RMS of consecutive windows. Each window's sum of squares is kept in four
+// lanes (sample p of the window in lane p mod 4), which do not wait on one
+// another; where a block ends inside a window changes nothing.
 class ShortTermStream {
 public:
     explicit ShortTermStream(double sampleRate) {
@@ -118,15 +120,29 @@ public:
         std::size_t i = 0;
         while (i < samples.size()) {
             const std::size_t take = std::min(samples.size() - i, window_ - filled_);
-            double squares = squares_;
-            for (std::size_t j = i; j < i + take; ++j) squares += static_cast<double>(samples[j]) * samples[j];
+            const float* x = samples.data() + i;
+            std::array<lanes::Doubles, 2> squares = squares_;  // in registers
+            auto addOne = [&](std::size_t position, float sample) {
+                const std::size_t lane = position % kLanes;
+                squares[lane / 2][lane % 2] += static_cast<double>(sample) * sample;
+            };
+            std::size_t j = 0;
+            for (; j < take && (filled_ + j) % kLanes != 0; ++j) addOne(filled_ + j, x[j]);
+            for (; j + kLanes <= take; j += kLanes) {
+                const lanes::Floats v = lanes::load(x + j);
+                const lanes::Doubles low = lanes::lowHalf(v), high = lanes::highHalf(v);
+                squares[0] += low * low;
+                squares[1] += high * high;
+            }
+            for (; j < take; ++j) addOne(filled_ + j, x[j]);
             squares_ = squares;
             i += take;
             filled_ += take;
             if (filled_ == window_) {
-                const double meanSquare = squares_ / static_cast<double>(window_);
+                const double sum = (squares_[0][0] + squares_[0][1]) + (squares_[1][0] + squares_[1][1]);
+                const double meanSquare = sum / static_cast<double>(window_);
                 if (meanSquare > kSilentWindowMeanSquare) values_.push_back(std::sqrt(meanSquare));
-                squares_ = 0;
+                squares_ = {};
                 filled_ = 0;
             }
         }
@@ -134,9 +150,11 @@ public:
     std::vector<double>& values() { return values_; }
 
 private:
+    static constexpr std::size_t kLanes = 4;
+
     std::size_t window_ = kMinShortTermWindow;
     std::size_t filled_ = 0;
-    double squares_ = 0;
+    std::array<lanes::Doubles, 2> squares_{};
     std::vector<double> values_;
 };
 
@@ -277,6 +295,88 @@ private:
     std::vector<std::vector<double>> rows_;
 };
 
+// Peak, sums and counts over the finite samples. Four independent lanes keep
+// the double-precision sums from waiting on one another (sample i goes to
+// lane i mod 4: lanes 0, 1 in the first vector of a pair, 2, 3 in the
+// second); a non-finite sample contributes nothing to any lane.
+class Levels {
+public:
+    friend class StereoStream;
+
+    // `finite`: no sample is infinite or NaN.
+    void add(std::span<const float> samples, bool finite) {
+        if (finite) {
+            addBlock<false>(samples);
+        } else {
+            addBlock<true>(samples);
+        }
+    }
+    std::size_t finite() const { return static_cast<std::size_t>(sums_.finite[0] + sums_.finite[1]); }
+    std::size_t clipped() const { return static_cast<std::size_t>(sums_.clipped[0] + sums_.clipped[1]); }
+    double peak() const { return std::max(sums_.peak[0], sums_.peak[1]); }
+    double squares() const { return total(sums_.squares); }
+    double sum() const { return total(sums_.sum); }
+
+private:
+    static constexpr std::size_t kLanes = 4;
+    // The counts and the peak come out the same whatever lane a sample
+    // went to, so all four lanes share one vector of each.
+    struct Sums {
+        lanes::DoubleMask finite{}, clipped{};
+        lanes::Doubles peak{};
+        std::array<lanes::Doubles, 2> squares{}, sum{};
+    };
+
+    template <bool Checked>
+    void addBlock(std::span<const float> samples) {
+        // In locals, which the compiler keeps in registers.
+        Sums sums = sums_;
+        const std::size_t n = samples.size();
+        std::size_t i = 0;
+        for (; i + kLanes <= n; i += kLanes) {
+            const lanes::Floats x = lanes::load(samples.data() + i);
+            take<Checked>(sums, 0, lanes::lowHalf(x));
+            take<Checked>(sums, 1, lanes::highHalf(x));
+        }
+        if constexpr (!Checked) sums.finite[0] += static_cast<std::int64_t>(i);
+        for (; i < n; ++i) {
+            // The last few, on lane 0.
+            const bool usable = std::isfinite(samples[i]);
+            const double x = usable ? static_cast<double>(samples[i]) : 0.0;
+            const double magnitude = std::fabs(x);
+            sums.finite[0] += usable;
+            sums.clipped[0] += magnitude >= kClipLevel;
+            sums.peak[0] = std::max(sums.peak[0], magnitude);
+            sums.squares[0][0] += x * x;
+            sums.sum[0][0] += x;
+        }
+        sums_ = sums;
+    }
+
+    // Without `Checked`, every sample is finite and the caller counts them.
+    template <bool Checked>
+    static void take(Sums& sums, std::size_t half, lanes::Doubles sample) {
+        lanes::Doubles x = sample;
+        if constexpr (Checked) {
+            const lanes::DoubleMask usable = lanes::magnitude(sample) <= std::numeric_limits<double>::max();
+            x = lanes::keep(usable, sample);
+            sums.finite -= usable;  // a set mask is −1
+        }
+        const lanes::Doubles magnitude = lanes::magnitude(x);
+        sums.clipped -= magnitude >= kClipLevel;
+        sums.peak = lanes::larger(sums.peak, magnitude);
+        sums.squares[half] += x * x;
+        sums.sum[half] += x;
+    }
+    static double total(const std::array<lanes::Doubles, 2>& pair) {
+        double result = 0;
+        for (const lanes::Doubles& half : pair) result += half[0], result += half[1];
+        return result;
+    }
+
+    Sums sums_;
+};
+
 // Correlation and side/mid width of two channels. Frames holding a NaN or
 // an infinity are left out, as they are from the levels: one bad sample must
 // not turn the whole image into NaN. Four lanes per sum, so that the
@@ -293,6 +393,50 @@ public:
         } else {
             addBlock<true>(left, right);
         }
+    }
+
+    // The image and both channels' levels in two readings of the frames
+    // (the levels of one channel in each, beside the image's own two), which
+    // none may hold an infinity or a NaN: the figures are those of add() and
+    // Levels::add(). False, having changed nothing, when one does.
+    bool addWithLevels(std::span<const float> left, std::span<const float> right, Levels& leftLevels,
+                       Levels& rightLevels) {
+        const std::size_t frames = std::min(left.size(), right.size());
+        Levels::Sums leftSums = leftLevels.sums_;
+        Pair blockLeft{}, blockRight{}, mids = mids_, sides = sides_;
+        Counts blockCounted{};
+        std::size_t i = 0;
+        for (; i + kLanes <= frames; i += kLanes) {
+            const lanes::Floats l = lanes::load(left.data() + i), r = lanes::load(right.data() + i);
+            const lanes::Doubles lefts[2] = {lanes::lowHalf(l), lanes::highHalf(l)};
+            const lanes::Doubles rights[2] = {lanes::lowHalf(r), lanes::highHalf(r)};
+            for (std::size_t half = 0; half < 2; ++half) {
+                Levels::take<false>(leftSums, half, lefts[half]);
+                first<false>(blockLeft[half], blockRight[half], blockCounted[half], mids[half], sides[half], lefts[half],
+                             rights[half]);
+            }
+        }
+        // A sum of finite samples (or of their squares) stays finite; one
+        // infinity or NaN makes it infinite or NaN.
+        const lanes::Doubles seen = leftSums.squares[0] + leftSums.squares[1] + blockRight[0] + blockRight[1];
+        const std::span<const float> leftTail = left.subspan(i, frames - i), rightTail = right.subspan(i, frames - i);
+        if (!std::isfinite(seen[0]) || !std::isfinite(seen[1]) || !allFinite(leftTail) || !allFinite(rightTail)) {
+            return false;
+        }
+        blockCounted[0] += lanes::DoubleMask{static_cast<std::int64_t>(i), 0};
+        leftSums.finite[0] += static_cast<std::int64_t>(i);
+        leftLevels.sums_ = leftSums;
+        leftLevels.add(leftTail, true);
+        firstTail(leftTail, rightTail, blockLeft, blockRight, blockCounted, mids, sides);
+        mids_ = mids;
+        sides_ = sides;
+        Levels::Sums rightSums = rightLevels.sums_;
+        secondPass<false>(left.first(frames), right.first(frames), blockLeft, blockRight, blockCounted,
+                          [&](std::size_t half, lanes::Doubles r) { Levels::take<false>(rightSums, half, r); });
+        rightSums.finite[0] += static_cast<std::int64_t>(i);
+        rightLevels.sums_ = rightSums;
+        rightLevels.add(rightTail, true);
+        return true;
     }
 
     LocalAudioAnalyzer::StereoSummary summary() const {
@@ -327,8 +471,19 @@ private:
             first<Checked>(blockLeft[1], blockRight[1], blockCounted[1], mids[1], sides[1], lanes::highHalf(l),
                            lanes::highHalf(r));
         }
-        for (; i < frames; ++i) {
-            // The last few, on lane 0.
+        if constexpr (!Checked) blockCounted[0] += lanes::DoubleMask{static_cast<std::int64_t>(i), 0};
+        firstTail(left.subspan(i, frames - i), right.subspan(i, frames - i), blockLeft, blockRight, blockCounted, mids,
+                  sides);
+        mids_ = mids;
+        sides_ = sides;
+        secondPass<Checked>(left.first(frames), right.first(frames), blockLeft, blockRight, blockCounted,
+                            [](std::size_t, lanes::Doubles) {});
+    }
+
+    // The last few frames of a block, on lane 0.
+    static void firstTail(std::span<const float> left, std::span<const float> right, Pair& blockLeft,
+                          Pair& blockRight, Counts& blockCounted, Pair& mids, Pair& sides) {
+        for (std::size_t i = 0; i < left.size(); ++i) {
             const bool ok = std::isfinite(left[i]) && std::isfinite(right[i]);
             const double l = ok ? static_cast<double>(left[i]) : 0.0, r = ok ? static_cast<double>(right[i]) : 0.0;
             blockLeft[0][0] += l;
@@ -338,20 +493,30 @@ private:
             mids[0][0] += mid * mid;
             sides[0][0] += side * side;
         }
-        mids_ = mids;
-        sides_ = sides;
+    }
 
+    // The block's covariance about its own means, merged into the excerpt's;
+    // also(half, right) sees each half-vector of the right channel's whole
+    // groups of four frames, in order.
+    template <bool Checked, typename Also>
+    void secondPass(std::span<const float> left, std::span<const float> right, const Pair& blockLeft,
+                    const Pair& blockRight, const Counts& blockCounted, Also&& also) {
+        const std::size_t frames = left.size();
         const auto n = static_cast<double>(total(blockCounted));
-        if (n == 0) return;
-        const double meanLeft = total(blockLeft) / n, meanRight = total(blockRight) / n;
+        const double meanLeft = n == 0 ? 0.0 : total(blockLeft) / n, meanRight = n == 0 ? 0.0 : total(blockRight) / n;
         Pair products{}, squaresLeft{}, squaresRight{};
-        for (i = 0; i + kLanes <= frames; i += kLanes) {
+        std::size_t i = 0;
+        for (; i + kLanes <= frames; i += kLanes) {
             const lanes::Floats l = lanes::load(left.data() + i), r = lanes::load(right.data() + i);
-            second<Checked>(products[0], squaresLeft[0], squaresRight[0], lanes::lowHalf(l), lanes::lowHalf(r), meanLeft,
+            const lanes::Doubles rights[2] = {lanes::lowHalf(r), lanes::highHalf(r)};
+            second<Checked>(products[0], squaresLeft[0], squaresRight[0], lanes::lowHalf(l), rights[0], meanLeft,
                             meanRight);
-            second<Checked>(products[1], squaresLeft[1], squaresRight[1], lanes::highHalf(l), lanes::highHalf(r),
-                            meanLeft, meanRight);
+            second<Checked>(products[1], squaresLeft[1], squaresRight[1], lanes::highHalf(l), rights[1], meanLeft,
+                            meanRight);
+            also(0, rights[0]);
+            also(1, rights[1]);
         }
+        if (n == 0) return;
         for (; i < frames; ++i) {
             const bool ok = std::isfinite(left[i]) && std::isfinite(right[i]);
             const double dl = ok ? static_cast<double>(left[i]) - meanLeft : 0.0;
@@ -386,7 +551,9 @@ private:
         const lanes::Doubles l = lanes::keep(ok, left), r = lanes::keep(ok, right);
         sumLeft += l;
         sumRight += r;
-        counted -= ok;  // a set mask is −1
+        // A set mask is −1. Without `Checked` every frame counts, and the
+        // caller counts them.
+        if constexpr (Checked) counted -= ok;
         const lanes::Doubles mid = (l + r) / 2.0, side = (l - r) / 2.0;
         mids += mid * mid;
         sides += side * side;
@@ -541,91 +708,6 @@ AudioMeasurement analyze(const std::filesystem::path& file, double transposeSemi
 
 namespace analysis {
 
-namespace {
-
-// Peak, sums and counts over the finite samples. Four independent lanes keep
-// the double-precision sums from waiting on one another (sample i goes to
-// lane i mod 4: lanes 0, 1 in the first vector of a pair, 2, 3 in the
-// second); a non-finite sample contributes nothing to any lane.
-class Levels {
-public:
-    // `finite`: no sample is infinite or NaN.
-    void add(std::span<const float> samples, bool finite) {
-        if (finite) {
-            addBlock<false>(samples);
-        } else {
-            addBlock<true>(samples);
-        }
-    }
-    std::size_t finite() const { return static_cast<std::size_t>(total(sums_.finite)); }
-    std::size_t clipped() const { return static_cast<std::size_t>(total(sums_.clipped)); }
-    double peak() const {
-        const auto& peak = sums_.peak;
-        return std::max({peak[0][0], peak[0][1], peak[1][0], peak[1][1]});
-    }
-    double squares() const { return total(sums_.squares); }
-    double sum() const { return total(sums_.sum); }
-
-private:
-    static constexpr std::size_t kLanes = 4;
-    struct Sums {
-        std::array<lanes::DoubleMask, 2> finite{}, clipped{};
-        std::array<lanes::Doubles, 2> peak{}, squares{}, sum{};
-    };
-
-    template <bool Checked>
-    void addBlock(std::span<const float> samples) {
-        // In locals, which the compiler keeps in registers.
-        Sums sums = sums_;
-        const std::size_t n = samples.size();
-        std::size_t i = 0;
-        for (; i + kLanes <= n; i += kLanes) {
-            const lanes::Floats x = lanes::load(samples.data() + i);
-            take<Checked>(sums, 0, lanes::lowHalf(x));
-            take<Checked>(sums, 1, lanes::highHalf(x));
-        }
-        for (; i < n; ++i) {
-            // The last few, on lane 0.
-            const bool usable = std::isfinite(samples[i]);
-            const double x = usable ? static_cast<double>(samples[i]) : 0.0;
-            const double magnitude = std::fabs(x);
-            sums.finite[0][0] += usable;
-            sums.clipped[0][0] += magnitude >= kClipLevel;
-            sums.peak[0][0] = std::max(sums.peak[0][0], magnitude);
-            sums.squares[0][0] += x * x;
-            sums.sum[0][0] += x;
-        }
-        sums_ = sums;
-    }
-
-    template <bool Checked>
-    static void take(Sums& sums, std::size_t half, lanes::Doubles sample) {
-        const lanes::DoubleMask usable = Checked ? lanes::magnitude(sample) <= std::numeric_limits<double>::max()
-                                                 : lanes::DoubleMask{} - 1;
-        const lanes::Doubles x = lanes::keep(usable, sample);
-        const lanes::Doubles magnitude = lanes::magnitude(x);
-        sums.finite[half] -= usable;  // a set mask is −1
-        sums.clipped[half] -= magnitude >= kClipLevel;
-        sums.peak[half] = lanes::larger(sums.peak[half], magnitude);
-        sums.squares[half] += x * x;
-        sums.sum[half] += x;
-    }
-    static double total(const std::array<lanes::Doubles, 2>& pair) {
-        double result = 0;
-        for (const lanes::Doubles& half : pair) result += half[0], result += half[1];
-        return result;
-    }
-    static std::int64_t total(const std::array<lanes::DoubleMask, 2>& pair) {
-        std::int64_t result = 0;
-        for (const lanes::DoubleMask& half : pair) result += half[0], result += half[1];
-        return result;
-    }
-
-    Sums sums_;
-};
-
-}  // namespace
-
 Samples mixToMono(Channels&& channels) {
     if (channels.empty()) return {};
     Samples mono = std::move(channels[0]);
@@ -666,12 +748,12 @@ namespace {
 
 // Frames per decoded block: about this many, rounded to what the
 // accumulators need to give whole-signal figures.
-constexpr std::size_t kBlockFrames = 16384;
+constexpr std::size_t kBlockFrames = 32768;
 // Past this many samples a block is cut shorter, whatever the rounding (only
 // absurd sample rates or channel counts get there).
 constexpr std::size_t kMaxBlockSamples = std::size_t{1} << 18;
 // Blocks in flight between the decoding and the second core.
-constexpr std::size_t kBlocksInFlight = 3;
+constexpr std::size_t kBlocksInFlight = 4;
 
 // A whole number of the loudness meter's 100 ms and of four frames (the
 // lanes of the level and image sums).
@@ -933,13 +1015,14 @@ public:
 
 private:
     void measure(const Block& block) {
-        bool finite = true;
-        for (std::size_t c = 0; c < levels_.size(); ++c) {
-            const bool channelFinite = allFinite(block.views[c]);
-            levels_[c].add(block.views[c], channelFinite);
-            if (c < 2) finite = finite && channelFinite;
+        std::size_t c = 0;
+        if (block.views.size() >= 2 && stereo_.addWithLevels(block.views[0], block.views[1], levels_[0], levels_[1])) {
+            c = 2;
+        } else if (block.views.size() >= 2) {
+            const bool finite = allFinite(block.views[0]) && allFinite(block.views[1]);
+            stereo_.add(block.views[0], block.views[1], finite);
         }
-        if (block.views.size() >= 2) stereo_.add(block.views[0], block.views[1], finite);
+        for (; c < levels_.size(); ++c) levels_[c].add(block.views[c], allFinite(block.views[c]));
         loudness_.addLoudnessOnly(block.views);
     }
 

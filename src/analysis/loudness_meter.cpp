@@ -443,15 +443,17 @@ void LoudnessMeter::interpolate(std::span<const std::span<const float>> channels
         // Stretch s reads its own samples and the `past` before them: those
         // of the stretches before, or of the history (range 0).
         const std::size_t reach = (past + kStretch - 1) / kStretch;
-        auto mayRaise = [&](std::size_t s) {
-            double lowest = ranges[2 * s + 2], highest = ranges[2 * s + 3];
-            for (std::size_t r = s + 1 - std::min(s + 1, reach); r <= s; ++r) {
-                lowest = std::min<double>(lowest, ranges[2 * r]);
-                highest = std::max<double>(highest, ranges[2 * r + 1]);
+        bounds_.resize(stretches);
+        for (std::size_t s = 0; s < stretches; ++s) {
+            float lowest = ranges[2 * s + 2], highest = ranges[2 * s + 3];
+            for (std::size_t r = s + 1 > reach ? s + 1 - reach : 0; r <= s; ++r) {
+                lowest = std::min(lowest, ranges[2 * r]);
+                highest = std::max(highest, ranges[2 * r + 1]);
             }
-            const double bound = std::fabs(highest + lowest) / 2 * levelGain_ + (highest - lowest) / 2 * spreadGain_;
-            return bound > static_cast<double>(truePeak_);
-        };
+            const double low = lowest, high = highest;
+            bounds_[s] = std::fabs(high + low) / 2 * levelGain_ + (high - low) / 2 * spreadGain_;
+        }
+        auto mayRaise = [&](std::size_t s) { return bounds_[s] > static_cast<double>(truePeak_); };
         // Positions before `head` read the joined copy, the rest the block.
         auto filter = [&](const float* newest, std::size_t count) {
             truePeak_ = taps_ == kInterpolatorSpan / 4

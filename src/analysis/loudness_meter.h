@@ -75,6 +75,7 @@ private:
     double spreadGain_ = 0;              // largest Σ |coefficients| of a phase
     float truePeak_ = 0;
     std::vector<float> stretchRanges_;   // lowest and highest sample of each stretch of the block
+    std::vector<double> bounds_;         // of any value interpolated in each stretch of one channel
     std::vector<float> joined_;          // each channel's history, then the block's first samples
     std::vector<float> cleaned_;         // channels holding samples that must be made finite first
     std::vector<const float*> sources_;  // each channel's block, or its cleaned copy
