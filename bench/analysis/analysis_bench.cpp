@@ -1,8 +1,10 @@
 // Cost of one measurement of a 90 s stereo 44.1 kHz 16-bit clip: a cache
 // miss (decode, levels, spectrum, image, key, loudness, true peak), a cache hit, and the key
 // analysis of 75 s on its own. Goals: miss ≤ 80 ms (median), hit ≤ 20 µs,
-// key ≤ 60 ms. A miss decodes on the calling thread and oversamples and
-// folds the chroma on a second one; the CPU column is the calling thread's.
+// key ≤ 60 ms. A miss decodes and takes the levels, the image and the
+// K-weighting on the calling thread, and mixes to mono, oversamples and
+// takes what reads the mix on a second one; the CPU column is the calling
+// thread's.
 #include "analysis/analysis_pipeline.h"
 #include "analysis/audio_cache.h"
 #include "analysis/audio_decoder.h"

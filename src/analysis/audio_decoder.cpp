@@ -212,7 +212,9 @@ void deinterleave(const Sample* interleaved, std::size_t frames, std::span<float
     for (std::size_t c = 0; c < channels.size(); ++c) {
         float* target = channels[c] + at;
         const Sample* sample = interleaved + c;
-        for (std::size_t i = 0; i < frames; ++i, sample += channels.size()) target[i] = static_cast<float>(*sample) * scale;
+        for (std::size_t i = 0; i < frames; ++i, sample += channels.size()) {
+            target[i] = static_cast<float>(*sample) * scale;
+        }
     }
 }
 

@@ -412,8 +412,8 @@ public:
             const lanes::Doubles rights[2] = {lanes::lowHalf(r), lanes::highHalf(r)};
             for (std::size_t half = 0; half < 2; ++half) {
                 Levels::take<false>(leftSums, half, lefts[half]);
-                first<false>(blockLeft[half], blockRight[half], blockCounted[half], mids[half], sides[half], lefts[half],
-                             rights[half]);
+                first<false>(blockLeft[half], blockRight[half], blockCounted[half], mids[half], sides[half],
+                             lefts[half], rights[half]);
             }
         }
         // A sum of finite samples (or of their squares) stays finite; one
@@ -753,7 +753,7 @@ constexpr std::size_t kBlockFrames = 32768;
 // absurd sample rates or channel counts get there).
 constexpr std::size_t kMaxBlockSamples = std::size_t{1} << 18;
 // Blocks in flight between the decoding and the second core.
-constexpr std::size_t kBlocksInFlight = 4;
+constexpr std::size_t kBlocksInFlight = 3;
 
 // A whole number of the loudness meter's 100 ms and of four frames (the
 // lanes of the level and image sums).
@@ -934,7 +934,8 @@ public:
         while (read < expected) {
             const std::size_t want = std::min(expected - read, frames);
             Block& block = second.take();
-            const auto got = static_cast<std::size_t>(source.readChannels(block.targets, static_cast<std::int64_t>(want)));
+            const auto got =
+                static_cast<std::size_t>(source.readChannels(block.targets, static_cast<std::int64_t>(want)));
             if (got == 0) {
                 second.putBack(block);
                 break;
@@ -989,7 +990,8 @@ public:
         m.loudnessCurve = std::move(loudness.loudnessCurve);
 
         m.dynamicRangeDb = LocalAudioAnalyzer::percentileDb(shortTerm_.values(), kHighPercentile, kLowPercentile);
-        LocalAudioAnalyzer::SpectralSummary spectral = spectrum_ ? spectrum_->summary() : LocalAudioAnalyzer::SpectralSummary{};
+        LocalAudioAnalyzer::SpectralSummary spectral =
+            spectrum_ ? spectrum_->summary() : LocalAudioAnalyzer::SpectralSummary{};
         m.spectralCentroidHz = spectral.centroid;
         m.bandEnergyPercent = std::move(spectral.bands);
         m.spectrogram = std::move(spectral.spectrogram);

@@ -141,7 +141,8 @@ bool tame(std::span<const float> samples) {
 
 // finiteSample on every lane.
 lanes::Floats finiteSamples(lanes::Floats x) {
-    const lanes::Floats clamped = lanes::smaller(lanes::larger(x, lanes::splat(-kLargestSample)), lanes::splat(kLargestSample));
+    const lanes::Floats clamped =
+        lanes::smaller(lanes::larger(x, lanes::splat(-kLargestSample)), lanes::splat(kLargestSample));
     return lanes::keep(lanes::magnitude(x) <= std::numeric_limits<float>::max(), clamped);
 }
 
@@ -421,14 +422,17 @@ void LoudnessMeter::interpolate(std::span<const std::span<const float>> channels
         for (float x : history) ranges[0] = std::min(ranges[0], x), ranges[1] = std::max(ranges[1], x);
         const float* source = channels[c].data();
         if (!stretchRanges(source, frames, ranges + 2)) {
-            cleaned_.resize(frames * channels.size());
+            // Sized before any channel of this block points into it.
+            if (cleaned_.size() != frames * channels.size()) cleaned_.resize(frames * channels.size());
             float* copy = cleaned_.data() + c * frames;
             for (std::size_t i = 0; i < frames; ++i) copy[i] = finiteSample(source[i]);
             source = copy;
             stretchRanges(source, frames, ranges + 2);
         }
         sources_[c] = source;
-        for (std::size_t s = 1; s <= stretches; ++s) samplePeak = std::max({samplePeak, -ranges[2 * s], ranges[2 * s + 1]});
+        for (std::size_t s = 1; s <= stretches; ++s) {
+            samplePeak = std::max({samplePeak, -ranges[2 * s], ranges[2 * s + 1]});
+        }
         // The history, then the block's first samples: what the filter reads
         // for the block's first `past` positions.
         float* joined = joined_.data() + c * (past + head);
@@ -456,9 +460,10 @@ void LoudnessMeter::interpolate(std::span<const std::span<const float>> channels
         auto mayRaise = [&](std::size_t s) { return bounds_[s] > static_cast<double>(truePeak_); };
         // Positions before `head` read the joined copy, the rest the block.
         auto filter = [&](const float* newest, std::size_t count) {
+            const float* c = coefficients_.data();
             truePeak_ = taps_ == kInterpolatorSpan / 4
-                            ? interpolatedPeak<3, kInterpolatorSpan / 4, 3>(newest, count, coefficients_.data(), truePeak_)
-                            : interpolatedPeak<1, kInterpolatorSpan / 2, 6>(newest, count, coefficients_.data(), truePeak_);
+                            ? interpolatedPeak<3, kInterpolatorSpan / 4, 3>(newest, count, c, truePeak_)
+                            : interpolatedPeak<1, kInterpolatorSpan / 2, 6>(newest, count, c, truePeak_);
         };
         for (std::size_t s = 0; s < stretches;) {
             if (!mayRaise(s)) {

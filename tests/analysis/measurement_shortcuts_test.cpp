@@ -102,7 +102,8 @@ TEST_F(MeasurementShortcut, SixteenBitPcmMeasuresAsTheDecodersFloats) {
         const auto reference = home.root() / (std::string(c.name) + ".float.wav");
         testing::writeAudio(shortcut, {left, right}, 44100, c.format);
         testing::writeAudio(reference, decodedAsFloat(shortcut));
-        EXPECT_EQ(LocalAudioAnalyzer::analyze(shortcut).dictionary(), LocalAudioAnalyzer::analyze(reference).dictionary());
+        EXPECT_EQ(LocalAudioAnalyzer::analyze(shortcut).dictionary(),
+                  LocalAudioAnalyzer::analyze(reference).dictionary());
     }
 }
 
@@ -110,11 +111,12 @@ TEST_F(MeasurementShortcut, SixteenBitPcmMeasuresAsTheDecodersFloats) {
 // clipped and the offset channel is each time another.
 TEST_F(MeasurementShortcut, LevelsCountEveryChannel) {
     const std::size_t frames = 44100 + 3;
-    Signal quiet = testing::sine(440, 1.0), loud = testing::sine(220, 1.0, 44100, 0.8), square = testing::square(100, 1.0);
+    Signal quiet = testing::sine(440, 1.0), loud = testing::sine(220, 1.0, 44100, 0.8);
+    Signal square = testing::square(100, 1.0);
     for (Signal* s : {&quiet, &loud, &square}) s->resize(frames, 0.1f);
     for (float& x : loud) x += 0.05f;
-    for (const std::vector<Signal>& channels :
-         {std::vector<Signal>{quiet, loud}, std::vector<Signal>{loud, quiet}, std::vector<Signal>{quiet, loud, square}}) {
+    const std::vector<std::vector<Signal>> layouts = {{quiet, loud}, {loud, quiet}, {quiet, loud, square}};
+    for (const std::vector<Signal>& channels : layouts) {
         SCOPED_TRACE(channels.size());
         double peak = 0, squares = 0, sum = 0, clipped = 0;
         for (const Signal& channel : channels) {
