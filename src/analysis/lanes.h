@@ -8,7 +8,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cmath>
 #include <cstring>
+#include <span>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -85,6 +87,21 @@ inline float smallestOf(Floats v) {
     v = smaller(v, __builtin_shufflevector(v, v, 2, 3, 0, 1));
     v = smaller(v, __builtin_shufflevector(v, v, 1, 0, 3, 2));
     return v[0];
+}
+
+// Whether every sample's magnitude is at most `limit` (NaN never is): the
+// test that lets a block's loops skip their per-sample checks.
+inline bool allWithin(std::span<const float> samples, float limit) {
+    FloatMask within = FloatMask{} - 1;
+    std::size_t i = 0;
+    for (; i + kFloats <= samples.size(); i += kFloats) within &= magnitude(load(samples.data() + i)) <= limit;
+    for (std::size_t k = 0; k < kFloats; ++k) {
+        if (within[k] == 0) return false;
+    }
+    for (; i < samples.size(); ++i) {
+        if (!(std::fabs(samples[i]) <= limit)) return false;
+    }
+    return true;
 }
 
 }  // namespace vantorel::analysis::lanes

@@ -92,19 +92,7 @@ AudioMeasurementErrorCase measurementCase(analysis::DecodeFailure failure) {
 // Whether no sample is infinite or NaN: then the sums below need not test
 // each one (decoded PCM never holds either).
 bool allFinite(std::span<const float> samples) {
-    constexpr float kLargest = std::numeric_limits<float>::max();
-    lanes::FloatMask finite = lanes::FloatMask{} - 1;
-    std::size_t i = 0;
-    for (; i + lanes::kFloats <= samples.size(); i += lanes::kFloats) {
-        finite &= lanes::magnitude(lanes::load(samples.data() + i)) <= kLargest;
-    }
-    for (std::size_t k = 0; k < lanes::kFloats; ++k) {
-        if (finite[k] == 0) return false;
-    }
-    for (; i < samples.size(); ++i) {
-        if (!std::isfinite(samples[i])) return false;
-    }
-    return true;
+    return lanes::allWithin(samples, std::numeric_limits<float>::max());
 }
 
 // RMS of consecutive windows. Each window's sum of squares is kept in four

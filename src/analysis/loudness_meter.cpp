@@ -124,20 +124,7 @@ float finiteSample(float x) {
 }
 
 // Whether finiteSample leaves every sample as it is.
-bool tame(std::span<const float> samples) {
-    lanes::FloatMask all = lanes::FloatMask{} - 1;
-    std::size_t i = 0;
-    for (; i + lanes::kFloats <= samples.size(); i += lanes::kFloats) {
-        all &= lanes::magnitude(lanes::load(samples.data() + i)) <= kLargestSample;
-    }
-    for (std::size_t k = 0; k < lanes::kFloats; ++k) {
-        if (all[k] == 0) return false;
-    }
-    for (; i < samples.size(); ++i) {
-        if (!(std::fabs(samples[i]) <= kLargestSample)) return false;
-    }
-    return true;
-}
+bool tame(std::span<const float> samples) { return lanes::allWithin(samples, kLargestSample); }
 
 // finiteSample on every lane.
 lanes::Floats finiteSamples(lanes::Floats x) {
