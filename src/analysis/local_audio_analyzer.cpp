@@ -1000,6 +1000,10 @@ public:
         m.samplePeakDbFS = LocalAudioAnalyzer::decibels(peak);
         m.rmsDbFS = LocalAudioAnalyzer::decibels(rms);
         m.crestFactorDb = std::max(m.samplePeakDbFS - m.rmsDbFS, 0.0);
+        // The oversampling filter clamps samples past 1e18 to keep its sums
+        // finite; the peak it reports can never be under a sample it passes
+        // through.
+        if (m.truePeakDbTP && *m.truePeakDbTP < m.samplePeakDbFS) m.truePeakDbTP = m.samplePeakDbFS;
         return m;
     }
 

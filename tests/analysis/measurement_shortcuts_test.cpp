@@ -161,5 +161,17 @@ TEST_F(MeasurementShortcut, ShortTermWindowsCutAnywhereByTheBlocks) {
               LocalAudioAnalyzer::percentileDb(LocalAudioAnalyzer::shortTermRMS(mono, rate), 0.95, 0.2));
 }
 
+// Regression: a float sample past the oversampling filter's clamp (1e18) gave
+// a true peak 120 dB under the sample peak.
+TEST_F(MeasurementShortcut, TruePeakNeverUnderTheSamplePeak) {
+    Signal left = testing::sine(440, 1.0), right = testing::sine(440, 1.0);
+    left[22050] = 1e24f;
+    const auto path = home.root() / "huge.wav";
+    testing::writeAudio(path, {left, right});
+    const AudioMeasurement m = LocalAudioAnalyzer::analyze(path);
+    ASSERT_TRUE(m.truePeakDbTP);
+    EXPECT_GE(*m.truePeakDbTP, m.samplePeakDbFS);
+}
+
 }  // namespace
 }  // namespace vantorel
