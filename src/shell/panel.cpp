@@ -66,6 +66,7 @@ Panel::Panel(std::filesystem::path webRoot, PanelHandlers handlers)
 }
 
 Panel::~Panel() {
+    if (settleSource_ != 0) g_source_remove(settleSource_);
     if (window_) gtk_widget_destroy(window_);
     if (context_) g_object_unref(context_);
 }
@@ -368,6 +369,27 @@ void Panel::setCompact(bool compact) {
     gtk_window_resize(GTK_WINDOW(window_), target->width, target->height);
     gtk_window_move(GTK_WINDOW(window_), target->x, target->y);
     lastFrame_ = *target;
+    // The new size hints and the resize reach the window manager as separate
+    // requests: one that applies the hints first (openbox does, now and then)
+    // grows the compact window to the new minimum and drops the resize,
+    // leaving 390×560 where 438×720 was asked. Ask again until it holds.
+    settleTarget_ = *target;
+    settleTries_ = 0;
+    if (settleSource_ == 0) settleSource_ = g_timeout_add(150, settleFrame, this);
+}
+
+gboolean Panel::settleFrame(gpointer data) {
+    auto* self = static_cast<Panel*>(data);
+    const Rect now = self->frame();
+    const Rect& want = self->settleTarget_;
+    const bool settled = now.x == want.x && now.y == want.y && now.width == want.width && now.height == want.height;
+    if (settled || ++self->settleTries_ > 10) {
+        self->settleSource_ = 0;
+        return G_SOURCE_REMOVE;
+    }
+    gtk_window_resize(GTK_WINDOW(self->window_), want.width, want.height);
+    gtk_window_move(GTK_WINDOW(self->window_), want.x, want.y);
+    return G_SOURCE_CONTINUE;
 }
 
 }  // namespace vantorel::shell

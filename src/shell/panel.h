@@ -71,6 +71,12 @@ private:
     CompactFrames compact_;
     // Where the window was when it was hidden: some window managers forget.
     std::optional<Rect> lastFrame_;
+    // The frame a compact toggle asked for, asked again until the window
+    // manager has applied it (see setCompact).
+    static gboolean settleFrame(gpointer self);
+    Rect settleTarget_;
+    guint settleSource_ = 0;
+    int settleTries_ = 0;
 };
 
 }  // namespace vantorel::shell
