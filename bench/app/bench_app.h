@@ -5,6 +5,7 @@
 #pragma once
 
 #include "app/app_delegate.h"
+#include "support/app_doubles.h"
 
 #include <nlohmann/json.hpp>
 
@@ -84,24 +85,8 @@ struct CountingChannel : WebChannel {
 // The event name of a delivered envelope (keys are sorted: "event" first).
 std::string_view eventName(const std::string& envelope);
 
-struct QuietShell : Shell {
-    void keepPanelVisible() override {}
-    void presentPanelForLive() override {}
-    void showPanelUnlessHidden() override {}
-    void hidePanel() override {}
-    void minimize() override {}
-    void setCompact(bool) override {}
-    LoginItemStatus loginItem() override { return {}; }
-    bool registerLoginItem(bool) override { return true; }
-    void openLoginSettings() override {}
-    void chooseFolder(std::function<void(std::optional<std::filesystem::path>)> chosen) override { chosen(std::nullopt); }
-    bool openDocument(const std::filesystem::path&) override { return false; }
-};
-
-struct LiveRunning : RunningApplications {
-    bool isAbletonRunning() const override { return true; }
-    void observe(std::function<void()>, std::function<void()>) override {}
-};
+using testing::LiveRunning;
+using testing::QuietShell;
 
 // The controller's settings in `home`: no agent installed, the bridge file
 // given; the real intervals unless changed by the caller.

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "app/app_delegate.h"
+#include "support/app_doubles.h"
 #include "support/loopback_server.h"
 #include "support/temp_home.h"
 
@@ -26,32 +27,6 @@ struct RecordingWeb : WebChannel {
     }
 };
 
-struct QuietShell : Shell {
-    std::optional<std::filesystem::path> folderToChoose;
-    std::vector<std::filesystem::path> opened;
-    bool acceptOpen = true;
-    void keepPanelVisible() override {}
-    void presentPanelForLive() override {}
-    void showPanelUnlessHidden() override {}
-    void hidePanel() override {}
-    void minimize() override {}
-    void setCompact(bool) override {}
-    LoginItemStatus loginItem() override { return {}; }
-    bool registerLoginItem(bool) override { return true; }
-    void openLoginSettings() override {}
-    void chooseFolder(std::function<void(std::optional<std::filesystem::path>)> chosen) override {
-        chosen(folderToChoose);
-    }
-    bool openDocument(const std::filesystem::path& file) override {
-        opened.push_back(file);
-        return acceptOpen;
-    }
-};
-
-struct NoApplications : RunningApplications {
-    bool isAbletonRunning() const override { return true; }
-    void observe(std::function<void()>, std::function<void()>) override {}
-};
 
 // Replies of the fake bridge by path; a path without one gets a refusal.
 class FlowBridge {
@@ -89,7 +64,7 @@ public:
     MainLoop loop;
     RecordingWeb web;
     QuietShell shell;
-    NoApplications applications;
+    LiveRunning applications;
     BootClock::time_point clock;  // the controller's now(); tests move it
     std::unique_ptr<AppDelegate> app;
     std::filesystem::path agentFolder;
