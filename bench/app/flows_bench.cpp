@@ -85,31 +85,28 @@ bool answered(benchmark::State& state, const std::string& envelope, const std::s
     return false;
 }
 
-void KeyDetectionOf90sClip(benchmark::State& state) {
+// Loop CPU of one analysis flow, from its start to its answer `event`; the
+// wall time to the answer as a counter.
+void timeAnalysis(benchmark::State& state, const char* event, const std::function<void(AppDelegate&)>& start) {
     Connected& c = *gController;
     double wall = 0;
     for (auto _ : state) {
         const auto began = monotonicNanoseconds();
-        double cpu = c.await("keyResult", [&] { c.app->findKey(std::nullopt); });
+        double cpu = c.await(event, [&] { start(*c.app); });
         wall += static_cast<double>(monotonicNanoseconds() - began) * 1e-9;
         if (!answered(state, c.answer, "\"ok\":true")) return;
         state.SetIterationTime(cpu);
     }
     state.counters["wallMs"] = benchmark::Counter(wall * 1e3 / static_cast<double>(state.iterations()));
 }
+
+void KeyDetectionOf90sClip(benchmark::State& state) {
+    timeAnalysis(state, "keyResult", [](AppDelegate& app) { app.findKey(std::nullopt); });
+}
 BENCHMARK(KeyDetectionOf90sClip)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(10);
 
 void ClipListeningOf90sClip(benchmark::State& state) {
-    Connected& c = *gController;
-    double wall = 0;
-    for (auto _ : state) {
-        const auto began = monotonicNanoseconds();
-        double cpu = c.await("audioResult", [&] { c.app->listenSelectedClip(); });
-        wall += static_cast<double>(monotonicNanoseconds() - began) * 1e-9;
-        if (!answered(state, c.answer, "\"ok\":true")) return;
-        state.SetIterationTime(cpu);
-    }
-    state.counters["wallMs"] = benchmark::Counter(wall * 1e3 / static_cast<double>(state.iterations()));
+    timeAnalysis(state, "audioResult", [](AppDelegate& app) { app.listenSelectedClip(); });
 }
 BENCHMARK(ClipListeningOf90sClip)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(10);
 
