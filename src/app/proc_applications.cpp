@@ -27,13 +27,7 @@ bool beginsWithLive(std::string_view name) {
     const bool ascii = std::none_of(name.begin(), name.begin() + static_cast<std::ptrdiff_t>(head),
                                     [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
     if (!ascii) return text::lower(name).rfind(livePrefix, 0) == 0;
-    if (name.size() < livePrefix.size()) return false;
-    for (std::size_t i = 0; i < livePrefix.size(); ++i) {
-        char c = name[i];
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-        if (c != livePrefix[i]) return false;
-    }
-    return true;
+    return name.size() >= livePrefix.size() && text::asciiEqualsIgnoringCase(name.substr(0, livePrefix.size()), livePrefix);
 }
 
 std::string_view baseName(std::string_view path) {

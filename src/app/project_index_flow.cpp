@@ -8,6 +8,7 @@
 // own, so the file ends as the last request left it.
 #include "app/app_delegate.h"
 #include "app/project_index_payload.h"
+#include "common/text.h"
 #include "project/als_project_scanner.h"
 
 #include <sys/stat.h>
@@ -27,9 +28,7 @@ bool isLiveSetFile(const std::string& path) {
     struct stat info {};
     if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return false;
     if (path.size() <= 4) return false;
-    std::string extension = path.substr(path.size() - 4);
-    for (char& c : extension) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
-    return extension == ".als";
+    return text::asciiEqualsIgnoringCase(std::string_view(path).substr(path.size() - 4), ".als");
 }
 
 }  // namespace

@@ -38,19 +38,8 @@ constexpr std::chrono::milliseconds kReuseTolerance{500};
 // About 285 years either side of 1970, inside what a nanosecond clock holds.
 constexpr long long kDateRangeSeconds = 9'000'000'000LL;
 
-bool asciiEqualsIgnoringCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        char x = a[i], y = b[i];
-        if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-        if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-        if (x != y) return false;
-    }
-    return true;
-}
-
 bool isBackupFolder(const std::string& name) {
-    if (asciiEqualsIgnoringCase(name, "backup")) return true;
+    if (text::asciiEqualsIgnoringCase(name, "backup")) return true;
     // Only a name with non-ASCII letters can still fold to "backup".
     bool ascii = std::all_of(name.begin(), name.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
     return !ascii && text::lower(name) == "backup";
@@ -59,7 +48,7 @@ bool isBackupFolder(const std::string& name) {
 bool hasLiveSetExtension(const std::string& name) {
     std::size_t dot = name.rfind('.');
     if (dot == std::string::npos || dot == 0) return false;
-    return asciiEqualsIgnoringCase(std::string_view(name).substr(dot + 1), "als");
+    return text::asciiEqualsIgnoringCase(std::string_view(name).substr(dot + 1), "als");
 }
 
 std::string fileNameOf(const fs::path& path) { return path.filename().string(); }
